@@ -1,0 +1,14 @@
+#include "runtime/automation.h"
+
+#include "runtime/runtime_error.h"
+
+namespace rt {
+
+AutomationObject& objectOf(const Variant& value) {
+  if (value.kind() == Kind::Empty) raise(kObjectNotSet);
+  if (value.kind() != Kind::Object) raise(kObjectRequired);
+  if (!value.asObject()) raise(kObjectNotSet);
+  return *value.asObject();
+}
+
+}  // namespace rt
