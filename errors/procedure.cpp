@@ -38,6 +38,9 @@ Statement::Statement(int line, If test)
       }),
       onSkip_(test.onFailure) {}
 
+Statement::Statement(int line, Select select)
+    : line_(line), body_(std::move(select.choose)), onSkip_(select.onFailure) {}
+
 Target Statement::run() const { return body_(); }
 
 Procedure::Procedure(Protocol protocol, Module& module, rt::TextView name, Lister parameters, Lister locals)

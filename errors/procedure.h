@@ -51,11 +51,19 @@ struct If {
   Target onFailure;
 };
 
+// A statement that chooses among several targets (a Select Case). When choosing fails and the
+// failure is skipped, execution continues at `onFailure`, the first case written.
+struct Select {
+  std::function<Target()> choose;
+  Target onFailure;
+};
+
 class Statement {
  public:
   // An action; afterwards, and when it fails and is skipped, execution goes on at `successor`.
   Statement(int line, std::function<void()> action, Target successor = nextStatement);
   Statement(int line, If test);
+  Statement(int line, Select select);
 
   int line() const { return line_; }
   // Runs the statement and says where to go next.

@@ -62,6 +62,13 @@ class FakeAutomation : public rt::Automation {
     return object;
   }
 
+  // An object that was not created from a ProgID (one returned by a call, say).
+  rt::ObjectRef makeObject(rt::TextView name, FakeObject::Answer answer) {
+    auto object = std::make_shared<FakeObject>(rt::Text(name), calls, std::move(answer));
+    live_.push_back(object);
+    return object;
+  }
+
   // Calls on objects of `progId`, in order.
   std::vector<RecordedCall> callsOn(rt::TextView progId) const {
     std::vector<RecordedCall> out;
