@@ -23,6 +23,7 @@ class Argument {
  public:
   Argument(Variant value) : value_(std::move(value)) {}
   Argument(const char16_t* value) : value_(Variant(value)) {}
+  Argument(const Text& value) : value_(Variant(value)) {}
   static Argument byRef(Variant& variable) { return Argument(&variable); }
   static Argument omitted() { return Argument(Omitted{}); }
 

@@ -1,0 +1,167 @@
+#include "checks/environment_checks.h"
+
+#include <utility>
+
+#include "errors/procedure.h"
+#include "runtime/conversions.h"
+
+namespace checks {
+
+using errors::Body;
+using errors::goTo;
+using errors::If;
+using errors::leave;
+using errors::nextStatement;
+using rt::nameValueList;
+using rt::Variant;
+
+namespace {
+
+constexpr char16_t kDisplayVersion[] = u"DisplayVersion";
+constexpr int16_t kView64 = 64;
+
+// The request object is created the first time anything touches it, the snapshot included.
+class CreatedOnFirstUse {
+ public:
+  CreatedOnFirstUse(rt::Automation& automation, rt::TextView classId) : automation_(automation), classId_(classId) {}
+
+  rt::AutomationObject& operator*() { return *reference(); }
+  rt::AutomationObject* operator->() { return reference().get(); }
+  const rt::ObjectRef& reference() {
+    if (!object_) object_ = automation_.createObject(classId_);
+    return object_;
+  }
+
+ private:
+  rt::Automation& automation_;
+  rt::TextView classId_;
+  rt::ObjectRef object_;
+};
+
+// A view read counts as nothing read when it gives "" or no value at all (Null).
+rt::Text textOrNothing(const Variant& value) { return value.isNull() ? rt::Text() : rt::toText(value); }
+
+// Each part of a version reads as its leading number: "2 2" is 22, "22a" is 22, letters are 0.
+double part(const Variant& parts, int32_t index) { return rt::leadingNumber(rt::toText(rt::element(parts, index))); }
+
+// (p0, p1, p2, p3) at most (2, 1, 0, 22). Every part is read before anything is decided.
+bool tessaroAtMostThreshold(const Variant& parts) {
+  const double p0 = part(parts, 0), p1 = part(parts, 1), p2 = part(parts, 2), p3 = part(parts, 3);
+  const bool c1 = p0 <= 2, c2 = p0 != 2, c3 = p1 <= 1, c4 = p0 != 2, c5 = p1 != 1, c6 = p2 <= 0, c7 = p0 != 2,
+             c8 = p1 != 1, c9 = p2 != 0, c10 = p3 <= 22;
+  return (c1 && (c2 || c3)) && (c4 || c5 || c6) && (c7 || c8 || c9 || c10);
+}
+
+// (p0, p1, p2) at most (2, 1, 0).
+bool perizonAtMostThreshold(const Variant& parts) {
+  const double p0 = part(parts, 0), p1 = part(parts, 1), p2 = part(parts, 2);
+  const bool c1 = p0 <= 2, c2 = p0 != 2, c3 = p1 <= 1, c4 = p0 != 2, c5 = p1 != 1, c6 = p2 <= 0;
+  return (c1 && (c2 || c3)) && (c4 || c5 || c6);
+}
+
+}  // namespace
+
+EnvironmentChecks::EnvironmentChecks(registry::modRegistro& registry, rt::Automation& automation,
+                                     ConnectionTest& connection, ProbeAddresses probes)
+    : registry_(registry), automation_(automation), connection_(connection), probes_(std::move(probes)) {}
+
+Variant EnvironmentChecks::readView64(rt::TextView entry) {
+  return registry_.ReadRegStr(Variant(registry::kHKeyLocalMachine), Variant(entry), Variant(kDisplayVersion),
+                              Variant(kView64));
+}
+
+int16_t EnvironmentChecks::ControllaConnessioneInternet() {
+  int16_t result = rt::kFalse;
+  CreatedOnFirstUse xmlHttp(automation_, kServerXmlHttp60);
+  rt::Text strIndirizzo;
+
+  errors::Procedure procedure(
+      registry_.protocol(), registry_, u"ControllaConnessioneInternet", rt::emptyList,
+      [&] { return nameValueList({{u"xmlHttp", xmlHttp.reference()}, {u"strIndirizzo", strIndirizzo}}); });
+  const auto omitted = rt::Argument::omitted();
+  const Variant timeout(int32_t{10000});
+  procedure.run(Body{
+      {102, [&] { result = rt::kFalse; }},
+      {109, [&] { strIndirizzo = probes_.site + u"/controlloconnessione"; }},
+      {114, [&] { xmlHttp->call(u"open", {u"GET", strIndirizzo, Variant::boolean(false), omitted, omitted}); }},
+      {118, [&] { xmlHttp->call(u"setTimeouts", {timeout, timeout, timeout, timeout}); }},
+      // No answer from the connectivity page is no failure: the forced connection tests decide.
+      {120, [&] { procedure.onErrorGoTo(130); }},
+      {122, [&] { xmlHttp->call(u"send", {omitted}); }},
+      // Any answer that says "ok" counts, whatever its status.
+      {124, If{[&] { return rt::findText(rt::toText(xmlHttp->get(u"responseText")), u"ok") > 0; }, goTo(126),
+               goTo(130), goTo(126)}},
+      {126, [&] { result = rt::kTrue; }, leave},
+      {130, If{[&] { return connection_.InternetCheckConnection(probes_.site) != 0; }, goTo(132), goTo(135),
+               goTo(132)}},
+      {132, [&] { result = rt::kTrue; }, leave},
+      {135, If{[&] { return connection_.InternetCheckConnection(probes_.search) != 0; }, goTo(137), leave,
+               goTo(137)}},
+      {137, [&] { result = rt::kTrue; }, leave},
+  });
+  return result;
+}
+
+// In the gates a skipped statement, a test included, goes on with the next number whatever the
+// test would have decided: so too few version parts skipped end at "not needed".
+int16_t EnvironmentChecks::ControllaVersioneTS() {
+  int16_t result = rt::kFalse;
+  rt::Text Versione;
+  Variant MiaVersione = Variant::unallocatedArray(rt::Kind::String);
+
+  errors::Procedure procedure(
+      registry_.protocol(), registry_, u"ControllaVersioneTS", rt::emptyList,
+      [&] { return nameValueList({{u"Versione", Versione}, {u"MiaVersione", MiaVersione}}); });
+  procedure.run(Body{
+      {100, [&] { result = rt::kTrue; }},
+      {105, [&] { Versione = u""; }},
+      {106, [&] {
+         Versione = rt::toText(registry_.regQuery_A_Key(registry::kHKeyLocalMachine, kTessaroEntry, kDisplayVersion));
+       }},
+      {107, If{[&] { return Versione != u""; }, goTo(115), nextStatement, nextStatement}},
+      {108, If{[&] { return textOrNothing(readView64(kTessaroEntry)) == u""; }, goTo(115), nextStatement,
+               nextStatement}},
+      // The 64-bit view is read a second time to store what the first read found.
+      {109, [&] { Versione = textOrNothing(readView64(kTessaroEntry)); }},
+      {115, If{[&] { return Versione == u""; }, goTo(122), nextStatement, nextStatement}},
+      {116, [&] { MiaVersione = rt::split(Versione, u"."); }},
+      {118, If{[&] { return tessaroAtMostThreshold(MiaVersione); }, leave, nextStatement, nextStatement}},
+      {119, [&] { result = rt::kFalse; }, leave},
+      {122, [&] { result = rt::kFalse; }, leave},
+  });
+  return result;
+}
+
+int16_t EnvironmentChecks::ControllaVersionePRZN() {
+  int16_t result = rt::kFalse;
+  rt::Text Versione;
+  Variant MiaVersione = Variant::unallocatedArray(rt::Kind::String);
+
+  errors::Procedure procedure(
+      registry_.protocol(), registry_, u"ControllaVersionePRZN", rt::emptyList,
+      [&] { return nameValueList({{u"Versione", Versione}, {u"MiaVersione", MiaVersione}}); });
+  procedure.run(Body{
+      {100, [&] { result = rt::kTrue; }},
+      {105, [&] { Versione = u""; }},
+      // Without an installer entry that the ordinary registry calls can open, the restore is
+      // taken as needed.
+      {107, If{[&] { return registry_.regDoes_Key_Exist(registry::kHKeyLocalMachine, kPerizonEntry) != rt::kTrue; },
+               goTo(131), nextStatement, nextStatement}},
+      {110, [&] {
+         Versione = rt::toText(registry_.regQuery_A_Key(registry::kHKeyLocalMachine, kPerizonEntry, kDisplayVersion));
+       }},
+      {111, If{[&] { return Versione != u""; }, goTo(121), nextStatement, nextStatement}},
+      {112, If{[&] { return textOrNothing(readView64(kPerizonEntry)) == u""; }, goTo(121), nextStatement,
+               nextStatement}},
+      {113, [&] { Versione = textOrNothing(readView64(kPerizonEntry)); }},
+      {121, If{[&] { return Versione == u""; }, goTo(128), nextStatement, nextStatement}},
+      {122, [&] { MiaVersione = rt::split(Versione, u"."); }},
+      {124, If{[&] { return perizonAtMostThreshold(MiaVersione); }, leave, nextStatement, nextStatement}},
+      {125, [&] { result = rt::kFalse; }, leave},
+      {128, [&] { result = rt::kFalse; }, leave},
+      {131, [&] { result = rt::kTrue; }, leave},
+  });
+  return result;
+}
+
+}  // namespace checks

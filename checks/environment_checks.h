@@ -1,0 +1,58 @@
+// The environment checks of modRegistro: whether the Internet can be reached, and whether each
+// product's installed version still needs the restore.
+#pragma once
+
+#include <cstdint>
+
+#include "registry/modRegistro.h"
+#include "runtime/automation.h"
+
+namespace checks {
+
+// The forced connection test of the platform: non-zero when a connection to the server of
+// `url` can be made.
+class ConnectionTest {
+ public:
+  virtual ~ConnectionTest() = default;
+  virtual int32_t InternetCheckConnection(rt::TextView url) = 0;
+};
+
+// Where the connectivity probes go: the maker's web server (probe 1 adds the path of its
+// connectivity page) and a public search engine's home page. Plain HTTP.
+struct ProbeAddresses {
+  rt::Text site;
+  rt::Text search;
+};
+
+// The MSXML 6.0 server HTTP request class.
+inline constexpr char16_t kServerXmlHttp60[] = u"{88D96A0B-F192-11D4-A65F-0040963251E5}";
+
+inline constexpr char16_t kTessaroEntry[] =
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{E2A68D5C-555B-4C3A-8505-137A33019415}}_is1";
+inline constexpr char16_t kPerizonEntry[] =
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QUADRELL Perizon_is1";
+
+class EnvironmentChecks {
+ public:
+  EnvironmentChecks(registry::modRegistro& registry, rt::Automation& automation, ConnectionTest& connection,
+                    ProbeAddresses probes);
+
+  // True (-1) as soon as one probe succeeds: the connectivity page answers with "ok" in its
+  // text, or a connection to the maker's server, or to the search engine, can be made.
+  int16_t ControllaConnessioneInternet();
+
+  // True (-1) when the installed version still needs the restore: at most 2.1.0.22 for
+  // Tessaro, 2.1.0 for Perizon.
+  int16_t ControllaVersioneTS();
+  int16_t ControllaVersionePRZN();
+
+ private:
+  rt::Variant readView64(rt::TextView entry);
+
+  registry::modRegistro& registry_;
+  rt::Automation& automation_;
+  ConnectionTest& connection_;
+  ProbeAddresses probes_;
+};
+
+}  // namespace checks

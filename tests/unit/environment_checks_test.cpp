@@ -1,0 +1,298 @@
+#include "checks/environment_checks.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "fakes/fake_automation.h"
+#include "fakes/fake_registry.h"
+#include "fakes/fake_wmi.h"
+#include "fakes/printing.h"
+#include "fakes/scripted_reporter.h"
+
+using checks::kPerizonEntry;
+using checks::kTessaroEntry;
+using registry::kHKeyLocalMachine;
+using rt::Variant;
+
+namespace {
+
+constexpr char16_t kSite[] = u"http://127.0.0.1:8001";
+constexpr char16_t kSearch[] = u"http://127.0.0.1:8002";
+constexpr int32_t kCannotConnect = -2146697211;  // what a refused connection looks like
+
+class FakeConnectionTest : public checks::ConnectionTest {
+ public:
+  int32_t InternetCheckConnection(rt::TextView url) override {
+    asked.emplace_back(url);
+    if (failures > 0) {
+      --failures;
+      rt::raise(rt::kFileNotFound, u"Impossibile trovare il file: wininet.dll");
+    }
+    return reachable.count(rt::Text(url)) ? 1 : 0;
+  }
+  std::set<rt::Text> reachable;
+  std::vector<rt::Text> asked;
+  int failures = 0;
+};
+
+class ChecksTest : public ::testing::Test {
+ protected:
+  ChecksTest() { serveConnectivityPage(Variant(u"ok")); }
+
+  // The request object answers `responseText` with `page`; a failing `send` when `sendFails`.
+  void serveConnectivityPage(Variant page, int32_t sendFails = 0) {
+    automation.registerClass(checks::kServerXmlHttp60, [page, sendFails](const fakes::RecordedCall& call, auto&) {
+      if (call.member == u"send" && sendFails != 0) throw rt::RuntimeError({sendFails, u"", u"msxml6.dll", u"", 0});
+      if (call.member == u"responseText") return page;
+      return Variant();
+    });
+  }
+
+  errors::ErrorState state;
+  fakes::ScriptedReporter reporter{state};
+  fakes::FakeRegistry api;
+  fakes::FakeAutomation automation;
+  fakes::FakeWmiRegistry wmi{automation};
+  FakeConnectionTest connection;
+  registry::modRegistro module{errors::Protocol{state, reporter}, api, automation};
+  checks::EnvironmentChecks checks{module, automation, connection, {kSite, kSearch}};
+};
+
+TEST_F(ChecksTest, TheConnectivityPageDecidesWhenItsTextHoldsOk) {
+  struct Case {
+    Variant page;
+    int32_t sendFails;
+    bool probe1Decides;
+  };
+  const Case cases[] = {
+      {Variant(u"ok"), 0, true},
+      {Variant(u"Connessione: ok\r\n"), 0, true},
+      {Variant(u"bookmark"), 0, true},
+      {Variant(u"<h1>404 Not Found</h1>ok"), 0, true},  // the status is not looked at
+      {Variant(u"OK"), 0, false},
+      {Variant(u""), 0, false},
+      {Variant(u"ok"), kCannotConnect, false},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE("case " + std::to_string(i));
+    serveConnectivityPage(cases[i].page, cases[i].sendFails);
+    connection.asked.clear();
+    connection.reachable = {kSite};
+    EXPECT_EQ(checks.ControllaConnessioneInternet(), -1);
+    EXPECT_EQ(connection.asked.empty(), cases[i].probe1Decides);
+    EXPECT_FALSE(state.failurePending());
+  }
+  EXPECT_TRUE(reporter.reports.empty());
+  automation.calls.clear();
+  EXPECT_EQ(automation.stillHeld(), 0) << "the request object outlived the call";
+}
+
+TEST_F(ChecksTest, TheRequestIsASynchronousGetWithTenSecondTimeouts) {
+  checks.ControllaConnessioneInternet();
+  const auto calls = automation.callsOn(checks::kServerXmlHttp60);
+  ASSERT_EQ(calls.size(), 4u);
+  EXPECT_EQ(calls[0].member, u"open");
+  EXPECT_EQ(calls[0].arguments[0], Variant(u"GET"));
+  EXPECT_EQ(calls[0].arguments[1], Variant(u"http://127.0.0.1:8001/controlloconnessione"));
+  EXPECT_EQ(calls[0].arguments[2], Variant::boolean(false));
+  EXPECT_EQ(calls[0].omitted, (std::vector<bool>{false, false, false, true, true}));
+  EXPECT_EQ(calls[1].member, u"setTimeouts");
+  EXPECT_EQ(calls[1].arguments, std::vector<Variant>(4, Variant(int32_t{10000})));
+  EXPECT_EQ(calls[2].member, u"send");
+  EXPECT_EQ(calls[2].omitted, std::vector<bool>{true});
+  EXPECT_EQ(calls[3].member, u"responseText");
+  EXPECT_EQ(calls[3].kind, rt::CallKind::PropertyGet);
+}
+
+TEST_F(ChecksTest, TheForcedConnectionTestsFollowInOrder) {
+  serveConnectivityPage(Variant(u"no"));
+  connection.reachable = {kSearch};
+  EXPECT_EQ(checks.ControllaConnessioneInternet(), -1);
+  EXPECT_EQ(connection.asked, (std::vector<rt::Text>{kSite, kSearch}));
+
+  connection.asked.clear();
+  connection.reachable.clear();
+  serveConnectivityPage(Variant(u"ok"), kCannotConnect);
+  EXPECT_EQ(checks.ControllaConnessioneInternet(), 0);
+  EXPECT_EQ(connection.asked, (std::vector<rt::Text>{kSite, kSearch}));
+  EXPECT_TRUE(reporter.reports.empty()) << "no network is no failure";
+  EXPECT_FALSE(state.failurePending());
+}
+
+TEST_F(ChecksTest, AFailingConnectionTestIsRetriedOnceThenPassedOn) {
+  serveConnectivityPage(Variant(u"no"));
+  connection.reachable = {kSite};
+  connection.failures = 1;
+  EXPECT_EQ(checks.ControllaConnessioneInternet(), -1);
+  EXPECT_EQ(connection.asked.size(), 2u);
+
+  connection.failures = 2;
+  EXPECT_THROW(checks.ControllaConnessioneInternet(), rt::RuntimeError);
+
+  // After a failed page request, the connection tests get no second chance.
+  serveConnectivityPage(Variant(u"ok"), kCannotConnect);
+  connection.failures = 1;
+  EXPECT_THROW(checks.ControllaConnessioneInternet(), rt::RuntimeError);
+  EXPECT_TRUE(reporter.reports.empty());
+}
+
+TEST_F(ChecksTest, BeforeTheRequestIsSentFailuresAreReportedWithTheRequestInTheSnapshot) {
+  automation.registerClass(checks::kServerXmlHttp60, [](const fakes::RecordedCall& call, auto&) {
+    if (call.member == u"setTimeouts") rt::raise(rt::kTypeMismatch);
+    return Variant();
+  });
+  reporter.answer({0});
+  EXPECT_EQ(checks.ControllaConnessioneInternet(), 0);
+  ASSERT_EQ(reporter.reports.size(), 1u);
+  const fakes::Report& report = reporter.reports[0];
+  EXPECT_EQ(report.procedureName, u"ControllaConnessioneInternet");
+  EXPECT_EQ(report.moduleName, u"modRegistro");
+  EXPECT_EQ(report.line, 118);
+  EXPECT_EQ(report.context.parameters, rt::emptyList());
+  const auto& locals = report.context.locals.asArray().elements;
+  ASSERT_EQ(locals.size(), 4u);
+  EXPECT_EQ(locals[0], Variant(u"xmlHttp"));
+  EXPECT_EQ(locals[1].kind(), rt::Kind::Object);
+  EXPECT_EQ(locals[3], Variant(u"http://127.0.0.1:8001/controlloconnessione"));
+}
+
+TEST_F(ChecksTest, ARequestObjectThatCannotBeCreatedFailsTheCallerWithoutAReport) {
+  automation.unregisterClass(checks::kServerXmlHttp60);
+  try {
+    checks.ControllaConnessioneInternet();
+    FAIL() << "no failure";
+  } catch (const rt::RuntimeError& failure) {
+    EXPECT_EQ(failure.number(), rt::kCannotCreateObject);
+  }
+  EXPECT_TRUE(reporter.reports.empty());
+}
+
+class GateTest : public ChecksTest {
+ protected:
+  void installed32(rt::TextView entry, rt::TextView version) {
+    api.seedText(kHKeyLocalMachine, entry, u"DisplayVersion", version);
+  }
+};
+
+TEST_F(GateTest, TessaroNeedsTheRestoreUpTo2_1_0_22) {
+  struct Case {
+    const char16_t* version;
+    int16_t expected;
+  };
+  const Case cases[] = {
+      {u"2.1.0.22", -1}, {u"2.1.0.23", 0},  {u"2.0.99.99", -1}, {u"2.2.0.0", 0},       {u"3.0.0.0", 0},
+      {u"1.9.9.99", -1}, {u"02.01.00.22", -1}, {u"10.0.0.0", 0}, {u"x2.1.0.30", -1}, {u"2.1.0.2 2", -1},
+      {u"2.1.0.22a", -1}, {u"2.1.0.22.9", -1}, {u"2.1.0.222", 0}, {u"2.1..22", -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(rt::toUtf8(c.version));
+    installed32(kTessaroEntry, c.version);
+    EXPECT_EQ(checks.ControllaVersioneTS(), c.expected);
+  }
+  EXPECT_TRUE(reporter.reports.empty());
+  EXPECT_EQ(wmi.reads, 0) << "a version read from the 32-bit view needs no second view";
+}
+
+TEST_F(GateTest, PerizonNeedsTheRestoreUpTo2_1_0) {
+  struct Case {
+    const char16_t* version;
+    int16_t expected;
+  };
+  const Case cases[] = {{u"2.1.0", -1}, {u"2.1.1", 0}, {u"2.0.7", -1}, {u"2.1.0.5", -1}, {u"3.0.0", 0}, {u"2.2.0", 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(rt::toUtf8(c.version));
+    installed32(kPerizonEntry, c.version);
+    EXPECT_EQ(checks.ControllaVersionePRZN(), c.expected);
+  }
+}
+
+TEST_F(GateTest, TheSixtyFourBitViewIsReadTwiceWhenTheOrdinaryReadFindsNothing) {
+  wmi.seed(64, kTessaroEntry, u"DisplayVersion", u"2.1.0.5");
+  EXPECT_EQ(checks.ControllaVersioneTS(), -1);
+  EXPECT_EQ(wmi.reads, 2);
+
+  api.seedKey(kHKeyLocalMachine, kPerizonEntry);
+  wmi.seed(64, kPerizonEntry, u"DisplayVersion", u"2.1.1");
+  EXPECT_EQ(checks.ControllaVersionePRZN(), 0);
+  EXPECT_EQ(wmi.reads, 4);
+}
+
+TEST_F(GateTest, NothingReadInEitherViewMeansNoRestore) {
+  for (Variant missing : {Variant::null(), Variant(u"")}) {
+    SCOPED_TRACE(rt::describe(missing));
+    wmi.missing = missing;
+    EXPECT_EQ(checks.ControllaVersioneTS(), 0);
+    api.seedKey(kHKeyLocalMachine, kPerizonEntry);
+    EXPECT_EQ(checks.ControllaVersionePRZN(), 0);
+  }
+  installed32(kTessaroEntry, u"");
+  EXPECT_EQ(checks.ControllaVersioneTS(), 0);
+  EXPECT_TRUE(reporter.reports.empty());
+  EXPECT_FALSE(state.failurePending());
+}
+
+TEST_F(GateTest, PerizonWithoutAnEntryKeyNeedsTheRestoreWithoutReadingAVersion) {
+  wmi.seed(64, kPerizonEntry, u"DisplayVersion", u"9.9.9");
+  EXPECT_EQ(checks.ControllaVersionePRZN(), -1);
+  EXPECT_EQ(wmi.reads, 0);
+  EXPECT_EQ(api.calls(fakes::FakeRegistry::Call::Query), 0);
+}
+
+TEST_F(GateTest, TooFewPartsAreReportedAndTheAnswerDecides) {
+  struct Case {
+    std::initializer_list<int32_t> answers;
+    int16_t expected;
+    size_t reports;
+    bool passedOn;
+  };
+  const Case cases[] = {
+      {{errors::kSkip}, 0, 1, false},
+      {{errors::kRetry, errors::kSkip}, 0, 2, false},
+      {{0}, -1, 1, false},
+      {{errors::kPassOn}, 0, 1, true},
+  };
+  installed32(kTessaroEntry, u"2.1.0");
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE("case " + std::to_string(i));
+    reporter.reports.clear();
+    reporter.answer(cases[i].answers);
+    if (cases[i].passedOn) {
+      try {
+        checks.ControllaVersioneTS();
+        ADD_FAILURE() << "not passed on";
+      } catch (const rt::RuntimeError& failure) {
+        EXPECT_EQ(failure.number(), rt::kSubscriptOutOfRange);
+      }
+    } else {
+      EXPECT_EQ(checks.ControllaVersioneTS(), cases[i].expected);
+    }
+    ASSERT_EQ(reporter.reports.size(), cases[i].reports);
+    const fakes::Report& report = reporter.reports[0];
+    EXPECT_EQ(report.record.number, rt::kSubscriptOutOfRange);
+    EXPECT_EQ(report.procedureName, u"ControllaVersioneTS");
+    EXPECT_EQ(report.line, 118);
+    EXPECT_EQ(report.context.locals,
+              Variant::array({u"Versione", u"2.1.0", u"MiaVersione", Variant::array(rt::Kind::String, {u"2", u"1", u"0"})}));
+  }
+
+  installed32(kPerizonEntry, u"1.9");
+  reporter.reports.clear();
+  reporter.answer({errors::kSkip});
+  EXPECT_EQ(checks.ControllaVersionePRZN(), 0);
+  ASSERT_EQ(reporter.reports.size(), 1u);
+  EXPECT_EQ(reporter.reports[0].line, 124);
+}
+
+TEST_F(GateTest, AFailedReadBeforeTheSplitListsTheArrayAsNeverAllocated) {
+  api.failNext(fakes::FakeRegistry::Call::Open, rt::kOutOfMemory);
+  reporter.answer({errors::kPassOn, 0});  // regQuery_A_Key passes it on, the gate leaves
+  EXPECT_EQ(checks.ControllaVersioneTS(), -1);
+  ASSERT_EQ(reporter.reports.size(), 2u);
+  EXPECT_EQ(reporter.reports[1].procedureName, u"ControllaVersioneTS");
+  EXPECT_EQ(reporter.reports[1].line, 106);
+  EXPECT_EQ(reporter.reports[1].context.locals,
+            Variant::array({u"Versione", u"", u"MiaVersione", Variant::unallocatedArray(rt::Kind::String)}));
+}
+
+}  // namespace
