@@ -1,0 +1,90 @@
+// Form1 on the screen: a fixed-size top-level window with the heading, the results box and the
+// two buttons, laid out from twips at the window's DPI.
+#pragma once
+
+#include <windows.h>
+
+#include "app/Form1.h"
+
+namespace win32 {
+
+// A GDI object (font, brush), deleted with DeleteObject.
+template <class Handle>
+class UniqueGdiObject {
+ public:
+  UniqueGdiObject() = default;
+  explicit UniqueGdiObject(Handle handle) : handle_(handle) {}
+  UniqueGdiObject(UniqueGdiObject&& other) noexcept : handle_(other.release()) {}
+  UniqueGdiObject& operator=(UniqueGdiObject&& other) noexcept {
+    reset(other.release());
+    return *this;
+  }
+  UniqueGdiObject(const UniqueGdiObject&) = delete;
+  UniqueGdiObject& operator=(const UniqueGdiObject&) = delete;
+  ~UniqueGdiObject() { reset(); }
+
+  Handle get() const { return handle_; }
+  Handle release() {
+    Handle h = handle_;
+    handle_ = nullptr;
+    return h;
+  }
+  void reset(Handle handle = nullptr) {
+    if (handle_) DeleteObject(handle_);
+    handle_ = handle;
+  }
+
+ private:
+  Handle handle_ = nullptr;
+};
+
+class MainWindow final : public app::Form1Window {
+ public:
+  explicit MainWindow(HINSTANCE instance);
+  ~MainWindow() override;
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  // Creates the window and its controls for `form`, centred on the screen, and shows it with the
+  // focus on "Chiudi". False when the window cannot be created.
+  bool create(app::Form1& form, int showCommand);
+
+  // Runs until the window is unloaded; the exit code of the utility.
+  int runMessageLoop();
+
+  // Form1Window
+  rt::Text lblText() override;
+  void setLblText(const rt::Text& text) override;
+  void Unload() override;
+  void showCriticalMessage(const rt::Text& text, const rt::Text& caption) override;
+  void setBusy(bool busy) override;
+
+ private:
+  static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
+  LRESULT handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+  void createControls();
+  void layout(UINT dpi);
+  void drawButton(const DRAWITEMSTRUCT& item) const;
+  // Runs an event procedure; a failure that leaves it ends the utility with the run-time error
+  // message.
+  void raiseEvent(void (app::Form1::*procedure)());
+  void endWithRuntimeError(const rt::Text& message);
+
+  HINSTANCE instance_;
+  app::Form1* form_ = nullptr;
+  HWND window_ = nullptr;
+  HWND text1_ = nullptr;
+  HWND lbl_ = nullptr;
+  HWND cmdOk_ = nullptr;
+  HWND cmdAnnulla_ = nullptr;
+  HWND focusBeforeDeactivation_ = nullptr;
+  UniqueGdiObject<HBRUSH> backBrush_;
+  UniqueGdiObject<HFONT> headingFont_;
+  UniqueGdiObject<HFONT> resultsFont_;
+  UniqueGdiObject<HFONT> buttonFont_;
+  bool busy_ = false;
+  int exitCode_ = 0;
+};
+
+}  // namespace win32

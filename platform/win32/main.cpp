@@ -1,0 +1,97 @@
+// TEST.exe: starting the utility loads and shows Form1; unloading it ends the utility.
+#include <windows.h>
+#include <oleauto.h>
+
+#include "app/Form1.h"
+#include "checks/environment_checks.h"
+#include "errors/modVBGuard.h"
+#include "errors/uncaught.h"
+#include "platform/win32/com/com_automation.h"
+#include "platform/win32/com/com_handles.h"
+#include "platform/win32/form1_window.h"
+#include "platform/win32/registry_win32.h"
+#include "platform/win32/text_win32.h"
+#include "platform/win32/wininet_connection.h"
+#include "probe_addresses.h"
+#include "registry/modRegistro.h"
+#include "runtime/number_format.h"
+#include "version.h"
+
+namespace {
+
+// The ordinary registry calls see the registry as a 32-bit program does; a 64-bit build asks
+// for that view explicitly.
+#ifdef _WIN64
+constexpr REGSAM kRegistryView = KEY_WOW64_32KEY;
+#else
+constexpr REGSAM kRegistryView = 0;
+#endif
+
+rt::NumberFormat userNumberFormat() {
+  rt::NumberFormat format;
+  wchar_t separator[8] = {};
+  if (GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_SDECIMAL, separator, 8) > 1)
+    format.decimalSeparator = static_cast<char16_t>(separator[0]);
+  if (GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_STHOUSAND, separator, 8) > 1)
+    format.groupSeparator = static_cast<char16_t>(separator[0]);
+  return format;
+}
+
+// The folder of the executable, without a trailing backslash unless it is a drive's root.
+rt::Text applicationFolder() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length < path.size()) {
+      path.resize(length);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  size_t slash = path.find_last_of(L"\\/");
+  if (slash == std::wstring::npos) return u"";
+  if (slash == 2 && path[1] == L':') ++slash;  // "C:\"
+  return win32::text(path.substr(0, slash));
+}
+
+rt::OleDate localNow() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  double date = 0;
+  SystemTimeToVariantTime(&now, &date);
+  return rt::OleDate{date};
+}
+
+int run(HINSTANCE instance, int showCommand) {
+  com::ComApartment apartment;
+  rt::setUserNumberFormat(userNumberFormat());
+
+  errors::ErrorState state;
+  com::ComAutomation automation;
+  errors::modVBGuard guard(state, automation,
+                           {applicationFolder(), app::kAppTitle, kVersionMajor, kVersionMinor, kVersionRevision},
+                           localNow);
+  const errors::Protocol protocol{state, guard};
+
+  win32::Win32Registry registryApi(kRegistryView);
+  win32::WininetConnectionTest connection;
+  registry::modRegistro modRegistro(protocol, registryApi, automation);
+  checks::EnvironmentChecks checks(modRegistro, automation, connection, {kProbeSiteUrl, kProbeSearchUrl});
+
+  win32::MainWindow window(instance);
+  app::Form1 form(protocol, window, modRegistro, checks);
+  if (!window.create(form, showCommand)) return 1;
+  return window.runMessageLoop();
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+  try {
+    return run(instance, showCommand);
+  } catch (...) {
+    const rt::Text message = errors::runtimeErrorMessage(rt::currentFailure().record());
+    MessageBoxW(nullptr, win32::wide(message).c_str(), win32::wide(app::kAppTitle).c_str(), MB_OK | MB_ICONERROR);
+    return 1;
+  }
+}

@@ -1,0 +1,47 @@
+#include "platform/win32/registry_win32.h"
+
+#include "platform/win32/text_win32.h"
+
+namespace win32 {
+
+namespace {
+
+HKEY keyOf(registry::KeyHandle key) { return reinterpret_cast<HKEY>(key); }
+
+}  // namespace
+
+// Keys are asked for MAXIMUM_ALLOWED, as the ANSI RegOpenKey and RegCreateKey do: a standard
+// user still reads HKEY_LOCAL_MACHINE, and gets write access wherever it has it.
+int32_t Win32Registry::openKey(int32_t rootKey, rt::TextView path, registry::KeyHandle& handle) {
+  HKEY key = nullptr;
+  const LSTATUS status = RegOpenKeyExW(rootHandle(rootKey), wide(path).c_str(), 0, MAXIMUM_ALLOWED | view_, &key);
+  handle = status == ERROR_SUCCESS ? reinterpret_cast<registry::KeyHandle>(key) : 0;
+  return status;
+}
+
+int32_t Win32Registry::createKey(int32_t rootKey, rt::TextView path, registry::KeyHandle& handle) {
+  HKEY key = nullptr;
+  const LSTATUS status = RegCreateKeyExW(rootHandle(rootKey), wide(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                         MAXIMUM_ALLOWED | view_, nullptr, &key, nullptr);
+  handle = status == ERROR_SUCCESS ? reinterpret_cast<registry::KeyHandle>(key) : 0;
+  return status;
+}
+
+int32_t Win32Registry::queryValue(registry::KeyHandle key, rt::TextView name, uint32_t& type, uint8_t* data,
+                                  uint32_t& size) {
+  DWORD valueType = type;
+  DWORD valueSize = size;
+  const LSTATUS status = RegQueryValueExW(keyOf(key), wide(name).c_str(), nullptr, &valueType, data, &valueSize);
+  type = valueType;
+  size = valueSize;
+  return status;
+}
+
+int32_t Win32Registry::setValue(registry::KeyHandle key, rt::TextView name, uint32_t type, const uint8_t* data,
+                                uint32_t size) {
+  return RegSetValueExW(keyOf(key), wide(name).c_str(), 0, type, data, size);
+}
+
+int32_t Win32Registry::closeKey(registry::KeyHandle key) { return RegCloseKey(keyOf(key)); }
+
+}  // namespace win32

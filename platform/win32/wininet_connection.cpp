@@ -1,0 +1,45 @@
+#include "platform/win32/wininet_connection.h"
+
+#include <string>
+
+#include "platform/win32/text_win32.h"
+#include "runtime/runtime_error.h"
+
+namespace win32 {
+
+namespace {
+
+constexpr DWORD kForceConnection = 0x00000001;  // FLAG_ICC_FORCE_CONNECTION
+constexpr int32_t kEntryPointNotFound = 453;
+
+std::string ansi(rt::TextView text) {
+  const std::wstring w = wide(text);
+  const int length = WideCharToMultiByte(CP_ACP, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, 0, w.c_str(), static_cast<int>(w.size()), out.data(), length, nullptr, nullptr);
+  return out;
+}
+
+}  // namespace
+
+WininetConnectionTest::~WininetConnectionTest() {
+  if (library_) FreeLibrary(library_);
+}
+
+int32_t WininetConnectionTest::InternetCheckConnection(rt::TextView url) {
+  if (!library_) {
+    library_ = LoadLibraryW(L"wininet.dll");
+    if (!library_) rt::raise(rt::kFileNotFound, u"Impossibile trovare il file: wininet.dll");
+  }
+  if (!check_) {
+    // void (*)() is the generic function pointer type: the cast from FARPROC goes through it.
+    check_ = reinterpret_cast<CheckConnection>(
+        reinterpret_cast<void (*)()>(GetProcAddress(library_, "InternetCheckConnectionA")));
+    if (!check_)
+      rt::raise(kEntryPointNotFound,
+                u"Impossibile trovare il punto di ingresso InternetCheckConnectionA della DLL wininet.dll");
+  }
+  return check_(ansi(url).c_str(), kForceConnection, 0);
+}
+
+}  // namespace win32
