@@ -1,0 +1,30 @@
+#include "platform/win32/com/com_automation.h"
+
+#include <string>
+
+#include "platform/win32/com/com_handles.h"
+#include "platform/win32/com/dispatch_object.h"
+#include "runtime/runtime_error.h"
+
+namespace com {
+
+namespace {
+
+bool isClassIdentifier(rt::TextView name) { return name.size() > 2 && name.front() == u'{' && name.back() == u'}'; }
+
+}  // namespace
+
+rt::ObjectRef ComAutomation::createObject(rt::TextView progId) {
+  const std::wstring name(progId.begin(), progId.end());
+  CLSID classId{};
+  const HRESULT found =
+      isClassIdentifier(progId) ? CLSIDFromString(name.c_str(), &classId) : CLSIDFromProgID(name.c_str(), &classId);
+  if (FAILED(found)) rt::raise(rt::kCannotCreateObject);
+
+  ComPtr<IDispatch> object;
+  if (FAILED(CoCreateInstance(classId, nullptr, CLSCTX_SERVER, IID_IDispatch, object.putVoid())) || !object)
+    rt::raise(rt::kCannotCreateObject);
+  return wrapDispatch(std::move(object));
+}
+
+}  // namespace com

@@ -1,0 +1,26 @@
+// The utility's values as OLE Automation VARIANTs and back.
+#pragma once
+
+#include "platform/win32/com/com_handles.h"
+#include "runtime/variant.h"
+
+namespace com {
+
+// A BSTR holding `text` (embedded NULs kept). Raises 7 when memory runs out.
+UniqueBstr toBstr(rt::TextView text);
+// The text of a BSTR; a null BSTR is the empty text, as OLE Automation treats it.
+rt::Text textOf(BSTR text);
+
+// `value` as a VARIANT: Integer VT_I2, Long VT_I4, Double VT_R8, Date VT_DATE, Boolean VT_BOOL,
+// String VT_BSTR, Object VT_DISPATCH (Nothing: a null pointer), an array as a one-dimensional
+// SAFEARRAY with lower bound 0 of its element type (VT_VARIANT for Any), one that was never
+// allocated as VT_ARRAY with a null SAFEARRAY. Raises 13 for an object that is not a COM object.
+UniqueVariant toComVariant(const rt::Variant& value);
+
+// A VARIANT as a value: references followed; the 8-, 16- and 32-bit integers as Integer or
+// Long, wider or unsigned ones as Long when they fit and Double otherwise; currency, decimal and
+// floats as Double; IUnknown as an object when it answers IDispatch. Raises 13 for anything
+// else, and for arrays of more than one dimension or with a lower bound other than 0.
+rt::Variant fromComVariant(const VARIANT& value);
+
+}  // namespace com
