@@ -1,0 +1,11 @@
+// Test programs for the Windows bindings: the utility initialises COM once, as a single-threaded
+// apartment on its UI thread, and the tests run the same way.
+#include <gtest/gtest.h>
+
+#include "platform/win32/com/com_handles.h"
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  com::ComApartment apartment;
+  return RUN_ALL_TESTS();
+}
