@@ -25,6 +25,8 @@ Text errorDescription(int32_t number) {
     case kCannotCreateObject: return u"Impossibile creare l'oggetto del componente ActiveX";
     case kMemberNotSupported: return u"Proprietà o metodo non supportati dall'oggetto";
     case kAutomationError: return u"Errore di automazione";
+    case kArgumentNotOptional: return u"Argomento non facoltativo";
+    case kWrongArgumentCount: return u"Numero di argomenti errato o assegnazione di proprietà non valida";
     default: return u"Errore definito dall'applicazione o dall'oggetto";
   }
 }

@@ -35,6 +35,8 @@ enum ErrorNumber : int32_t {
   kCannotCreateObject = 429,
   kMemberNotSupported = 438,
   kAutomationError = 440,
+  kArgumentNotOptional = 449,
+  kWrongArgumentCount = 450,
 };
 
 // Source given to the failures the program raises itself: the project's name.

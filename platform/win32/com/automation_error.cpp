@@ -9,7 +9,7 @@ namespace {
 constexpr char16_t kAutomationErrorText[] = u"Errore di automazione";
 
 rt::RuntimeError basicError(int32_t number) {
-  return rt::RuntimeError({number, basicErrorDescription(number), rt::kProjectName, u"", 0});
+  return rt::RuntimeError({number, rt::errorDescription(number), rt::kProjectName, u"", 0});
 }
 
 // 0x800Axxxx: the component raised a Basic error number; the caller sees that number.
@@ -17,22 +17,14 @@ bool isBasicError(HRESULT result) { return (static_cast<uint32_t>(result) & 0xFF
 
 }  // namespace
 
-rt::Text basicErrorDescription(int32_t number) {
-  switch (number) {
-    case kArgumentNotOptional: return u"Argomento non facoltativo";
-    case kWrongArgumentCount: return u"Numero di argomenti errato o assegnazione di proprietà non valida";
-    default: return rt::errorDescription(number);
-  }
-}
-
 rt::RuntimeError automationError(HRESULT result) {
   switch (result) {
     case DISP_E_UNKNOWNNAME:
     case DISP_E_MEMBERNOTFOUND: return basicError(rt::kMemberNotSupported);
     case DISP_E_TYPEMISMATCH: return basicError(rt::kTypeMismatch);
     case DISP_E_OVERFLOW: return basicError(rt::kOverflow);
-    case DISP_E_BADPARAMCOUNT: return basicError(kWrongArgumentCount);
-    case DISP_E_PARAMNOTOPTIONAL: return basicError(kArgumentNotOptional);
+    case DISP_E_BADPARAMCOUNT: return basicError(rt::kWrongArgumentCount);
+    case DISP_E_PARAMNOTOPTIONAL: return basicError(rt::kArgumentNotOptional);
     default: break;
   }
   if (isBasicError(result)) return basicError(HRESULT_CODE(result));
@@ -58,7 +50,7 @@ rt::RuntimeError invocationError(HRESULT result, EXCEPINFO& exception) {
 
   record.description = textOf(exception.bstrDescription);
   if (record.description.empty())
-    record.description = basicNumber ? basicErrorDescription(record.number) : rt::Text(kAutomationErrorText);
+    record.description = basicNumber ? rt::errorDescription(record.number) : rt::Text(kAutomationErrorText);
   record.source = textOf(exception.bstrSource);
   record.helpFile = textOf(exception.bstrHelpFile);
   record.helpContext = static_cast<int32_t>(exception.dwHelpContext);

@@ -9,13 +9,6 @@
 
 namespace com {
 
-// The two argument errors of late-bound calls; the runtime's own table does not carry them.
-inline constexpr int32_t kArgumentNotOptional = 449;
-inline constexpr int32_t kWrongArgumentCount = 450;
-
-// The Italian text of a Basic error number, these two included.
-rt::Text basicErrorDescription(int32_t number);
-
 // The runtime error a failing HRESULT stands for: the dispatch codes as their Basic numbers
 // (438, 13, 6, 450, 449), a FACILITY_CONTROL code as the Basic number in its low 16 bits,
 // anything else as the HRESULT itself with "Errore di automazione" and no source.

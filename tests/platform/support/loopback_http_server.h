@@ -87,7 +87,14 @@ class ClosedLoopbackPort {
 
 class LoopbackHttpServer {
  public:
-  explicit LoopbackHttpServer(std::string body) : body_(std::move(body)) {
+  struct Answer {
+    std::string status = "200 OK";
+    // Accept and read the request, then say nothing for this long and close the connection.
+    DWORD silentMilliseconds = 0;
+  };
+
+  explicit LoopbackHttpServer(std::string body) : LoopbackHttpServer(std::move(body), Answer{}) {}
+  LoopbackHttpServer(std::string body, Answer answer) : body_(std::move(body)), answer_(std::move(answer)) {
     InitializeSRWLock(&lock_);
     listener_ = bindLoopback(port_);
     if (!listener_ || listen(listener_.get(), SOMAXCONN) != 0) {
@@ -103,6 +110,18 @@ class LoopbackHttpServer {
 
   // 0 when the server could not start.
   unsigned short port() const { return port_; }
+
+  // Connections accepted so far, whether or not a request came on them (a connection test
+  // opens one and sends nothing).
+  long connections() const { return InterlockedCompareExchange(const_cast<LONG volatile*>(&connections_), 0, 0); }
+
+  // The client's side of a connection is done before this server has accepted it: waits up to
+  // `milliseconds` for `count` connections and gives the count then.
+  long waitForConnections(long count, DWORD milliseconds = 5000) const {
+    const ULONGLONG until = GetTickCount64() + milliseconds;
+    while (connections() < count && GetTickCount64() < until) Sleep(5);
+    return connections();
+  }
 
   std::vector<std::string> requestLines() {
     AcquireSRWLockShared(&lock_);
@@ -134,6 +153,7 @@ class LoopbackHttpServer {
     for (;;) {
       UniqueSocket client(accept(server.listener_.get(), nullptr, nullptr));
       if (!client || InterlockedCompareExchange(&server.stopping_, 0, 0)) return 0;
+      InterlockedIncrement(&server.connections_);
       server.answer(client);
     }
   }
@@ -150,7 +170,11 @@ class LoopbackHttpServer {
     requestLines_.push_back(request.substr(0, request.find("\r\n")));
     ReleaseSRWLockExclusive(&lock_);
 
-    const std::string response = "HTTP/1.1 200 OK\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
+    if (answer_.silentMilliseconds != 0) {
+      Sleep(answer_.silentMilliseconds);
+      return;
+    }
+    const std::string response = "HTTP/1.1 " + answer_.status + "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
                                  std::to_string(body_.size()) + "\r\nConnection: close\r\n\r\n" + body_;
     send(client.get(), response.data(), static_cast<int>(response.size()), 0);
     shutdown(client.get(), SD_SEND);
@@ -158,10 +182,12 @@ class LoopbackHttpServer {
 
   WinsockSession winsock_;
   std::string body_;
+  Answer answer_;
   UniqueSocket listener_;
   unsigned short port_ = 0;
   HANDLE thread_ = nullptr;
   LONG volatile stopping_ = 0;
+  LONG volatile connections_ = 0;
   SRWLOCK lock_;
   std::vector<std::string> requestLines_;
 };
