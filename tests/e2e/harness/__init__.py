@@ -1,0 +1,1 @@
+"""Runs TEST.exe under Wine the way a user would, for the end-to-end tests."""

@@ -1,0 +1,30 @@
+"""e2e_driver.exe from Python: one subcommand per run, one JSON answer."""
+
+import json
+
+from .wine import HarnessError
+
+
+class DriverError(HarnessError):
+    pass
+
+
+class Driver:
+    def __init__(self, wine, executable):
+        self._wine = wine
+        self._executable = executable
+
+    def __call__(self, command, run_timeout=120, **options):
+        """Runs a subcommand; options become "--name value" (class_ gives --class).
+        run_timeout (seconds) bounds the driver's own run."""
+        args = [self._executable, command]
+        for name, value in options.items():
+            args += ["--" + name.rstrip("_").replace("_", "-"), str(value)]
+        result = self._wine.run(args, timeout=run_timeout)
+        lines = [line for line in result.output.splitlines() if line.startswith("{")]
+        if not lines:
+            raise DriverError(f"e2e_driver {command}: no answer (exit {result.returncode}): {result.output!r}")
+        answer = json.loads(lines[-1])
+        if not answer.get("ok"):
+            raise DriverError(f"e2e_driver {command}: {answer.get('error')}")
+        return answer

@@ -1,0 +1,139 @@
+"""The two loopback addresses the test build of the utility probes for a connection.
+
+127.0.0.1:47801 stands for the maker's site: it serves /controlloconnessione. 127.0.0.1:47802
+stands for the search engine: the utility only needs something to accept a connection there.
+"""
+
+import socket
+import threading
+
+from .wine import HarnessError, MachineLock
+
+HOST = "127.0.0.1"
+SITE_PORT = 47801
+SEARCH_PORT = 47802
+
+# The addresses are built into the utility's test build, so one run on this machine at a time
+# may use them: a case that needs them closed must be sure nobody opens them meanwhile. Whoever
+# serves them holds this lock; a test session holds it throughout.
+probe_addresses = MachineLock("patchquadrell-probe-addresses.lock", "the probe addresses 127.0.0.1:47801-47802")
+
+
+def _listen(port):
+    sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    try:
+        sock.bind((HOST, port))
+        sock.listen(16)
+        return sock
+    except OSError as error:
+        sock.close()
+        raise HarnessError(f"{HOST}:{port} is taken by a program that does not hold "
+                           f"{probe_addresses.path} ({error})") from None
+
+
+def _read_request(conn):
+    data = b""
+    while b"\r\n\r\n" not in data:
+        chunk = conn.recv(4096)
+        if not chunk:
+            break
+        data += chunk
+    return data.split(b"\r\n", 1)[0].decode("latin-1")
+
+
+class _Server:
+    """Accepts connections on a thread of its own until stopped."""
+
+    def __init__(self, port):
+        self.port = port
+        self.connections = 0
+        self._stopped = threading.Event()
+        self._lock = threading.Lock()
+        probe_addresses.acquire()
+        try:
+            self._listener = _listen(port)
+        except HarnessError:
+            probe_addresses.release()
+            raise
+        self._threads = []
+        self._thread = threading.Thread(target=self._accept_loop, daemon=True)
+        self._thread.start()
+
+    def _accept_loop(self):
+        while not self._stopped.is_set():
+            try:
+                conn, _ = self._listener.accept()
+            except OSError:
+                return  # the listener was closed
+            with self._lock:
+                self.connections += 1
+            worker = threading.Thread(target=self._serve_closing, args=(conn,), daemon=True)
+            self._threads.append(worker)
+            worker.start()
+
+    def _serve_closing(self, conn):
+        with conn:
+            try:
+                self.serve(conn)
+            except OSError:
+                pass
+
+    def serve(self, conn):
+        """Accepting is all a plain listener does."""
+
+    def stop_listening(self):
+        # Closing alone would not wake the accept waiting on another thread; shutting down does.
+        try:
+            self._listener.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self._listener.close()
+
+    def stop(self):
+        if self._stopped.is_set():
+            return
+        self._stopped.set()
+        self.stop_listening()
+        for worker in self._threads:
+            worker.join(timeout=10)
+        self._thread.join(timeout=10)
+        probe_addresses.release()
+
+
+class Listener(_Server):
+    """127.0.0.1:47802: accepts and closes."""
+
+    def __init__(self):
+        super().__init__(SEARCH_PORT)
+
+
+class ConnectivityPage(_Server):
+    """127.0.0.1:47801 serving every GET with the given status and body.
+
+    silent_for   accept, answer nothing, close the connection that many seconds later
+    answer_once  stop listening once the first request came in (the forced connection test
+                 to this address then fails, so the other address decides)
+    """
+
+    def __init__(self, body="ok", status=200, silent_for=None, answer_once=False):
+        self.body = body.encode("utf-8") if isinstance(body, str) else body
+        self.status = status
+        self.silent_for = silent_for
+        self.answer_once = answer_once
+        self.requests = []
+        super().__init__(SITE_PORT)
+
+    def serve(self, conn):
+        request_line = _read_request(conn)
+        with self._lock:
+            self.requests.append(request_line)
+        if self.answer_once:
+            self.stop_listening()
+        if self.silent_for is not None:
+            self._stopped.wait(self.silent_for)
+            return
+        reason = {200: "OK", 404: "Not Found", 500: "Internal Server Error"}.get(self.status, "Status")
+        head = (f"HTTP/1.1 {self.status} {reason}\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                f"Content-Length: {len(self.body)}\r\nConnection: close\r\n\r\n")
+        conn.sendall(head.encode("latin-1") + self.body)

@@ -1,0 +1,330 @@
+"""The restore run ("Ok") end to end: what the results box says, what lands in the registry, and
+what the error-report component is told."""
+
+import dataclasses
+
+import pytest
+
+from harness.registry import PERIZON, TESSARO, Value
+from harness.utility import APP_TITLE
+
+NEEDED = {TESSARO: "2.1.0.22", PERIZON: "2.1.0"}        # the highest versions that still need it
+NOT_NEEDED = {TESSARO: "2.1.0.23", PERIZON: "2.1.1"}
+FOLDER = r"C:\Program Files (x86)\QUADRELL\Tessaro"
+LANGUAGE = "italiano"
+
+
+def installer(product, version=None, setting=None):
+    """The values of an installer entry: its DisplayVersion and the setting the restore copies."""
+    values = {}
+    if version is not None:
+        values["DisplayVersion"] = version
+    if setting is not None:
+        values[product.installer_value] = setting
+    return values
+
+
+def written(product, data):
+    """A settings key holding only what the restore wrote."""
+    kind = "REG_DWORD" if isinstance(data, int) else "REG_SZ"
+    return {product.settings_value: Value(kind, data)}
+
+
+def both_needed(tessaro_setting=FOLDER, perizon_setting=LANGUAGE):
+    return {
+        (TESSARO, 32): installer(TESSARO, NEEDED[TESSARO], tessaro_setting),
+        (PERIZON, 32): installer(PERIZON, NEEDED[PERIZON], perizon_setting),
+    }
+
+
+FULL_KEYS = ("Tessaro", "Perizon")
+LIMITED_KEYS = ("TessaroLimited", "PerizonLimited")
+BOTH_RESTORED = TESSARO.success_line + PERIZON.success_line
+BOTH_WRITTEN = {TESSARO: written(TESSARO, FOLDER), PERIZON: written(PERIZON, LANGUAGE)}
+NOTHING_WRITTEN = {TESSARO: None, PERIZON: None}
+
+
+@dataclasses.dataclass
+class Case:
+    name: str
+    installer: dict
+    configuration: tuple = FULL_KEYS
+    settings_before: dict = dataclasses.field(default_factory=dict)
+    results: str = ""
+    settings_after: dict = dataclasses.field(default_factory=lambda: dict(NOTHING_WRITTEN))
+
+
+RESTORE_CASES = [
+    Case("both_gates_false",
+         {(TESSARO, 32): installer(TESSARO, NOT_NEEDED[TESSARO], FOLDER),
+          (PERIZON, 32): installer(PERIZON, NOT_NEEDED[PERIZON], LANGUAGE)},
+         results=TESSARO.not_needed_line + PERIZON.not_needed_line),
+    Case("gates_true_without_configuration_keys", both_needed(), configuration=()),
+    Case("full_configuration_keys", both_needed(), results=BOTH_RESTORED, settings_after=BOTH_WRITTEN),
+    Case("only_limited_configuration_keys", both_needed(), configuration=LIMITED_KEYS,
+         results=BOTH_RESTORED, settings_after=BOTH_WRITTEN),
+    Case("tessaro_only_configured", both_needed(), configuration=("TessaroLimited",),
+         results=TESSARO.success_line, settings_after={TESSARO: written(TESSARO, FOLDER), PERIZON: None}),
+    # The 32-bit view holds no setting: the 64-bit view's is copied.
+    Case("setting_only_in_the_64bit_view",
+         {(TESSARO, 32): installer(TESSARO, NEEDED[TESSARO]),
+          (TESSARO, 64): installer(TESSARO, setting=r"D:\Tessaro64"),
+          (PERIZON, 32): installer(PERIZON, NEEDED[PERIZON]),
+          (PERIZON, 64): installer(PERIZON, setting="english")},
+         results=BOTH_RESTORED,
+         settings_after={TESSARO: written(TESSARO, r"D:\Tessaro64"), PERIZON: written(PERIZON, "english")}),
+    # Both views hold one: the 32-bit view's is copied, the 64-bit view not asked.
+    Case("setting_in_both_views",
+         {(TESSARO, 32): installer(TESSARO, NEEDED[TESSARO], r"C:\From32"),
+          (TESSARO, 64): installer(TESSARO, setting=r"C:\From64"),
+          (PERIZON, 32): installer(PERIZON, NEEDED[PERIZON], "italiano32"),
+          (PERIZON, 64): installer(PERIZON, setting="english64")},
+         results=BOTH_RESTORED,
+         settings_after={TESSARO: written(TESSARO, r"C:\From32"), PERIZON: written(PERIZON, "italiano32")}),
+    Case("setting_missing_in_both_views", both_needed(None, None),
+         results=TESSARO.problem_line + PERIZON.problem_line),
+    Case("setting_only_spaces", both_needed("   ", " "),
+         results=TESSARO.problem_line + PERIZON.problem_line),
+    # A missing setting never overwrites a good one.
+    Case("missing_setting_keeps_the_old_one", both_needed(None, LANGUAGE),
+         settings_before={TESSARO: {"InstallPath": r"C:\Old"}},
+         results=TESSARO.problem_line + PERIZON.success_line,
+         settings_after={TESSARO: written(TESSARO, r"C:\Old"), PERIZON: written(PERIZON, LANGUAGE)}),
+    Case("old_setting_replaced", both_needed(),
+         settings_before={TESSARO: {"InstallPath": r"C:\Old", "Other": "kept"}, PERIZON: {"Lingua": "english"}},
+         results=BOTH_RESTORED,
+         settings_after={TESSARO: {**written(TESSARO, FOLDER), "Other": Value("REG_SZ", "kept")},
+                         PERIZON: written(PERIZON, LANGUAGE)}),
+    Case("surrounding_spaces_trimmed", both_needed("  " + FOLDER + "  ", " italiano "),
+         results=BOTH_RESTORED, settings_after=BOTH_WRITTEN),
+    Case("numeric_text_written_as_dword", both_needed(perizon_setting="1040"),
+         results=BOTH_RESTORED,
+         settings_after={TESSARO: written(TESSARO, FOLDER), PERIZON: written(PERIZON, 1040)}),
+    # The numeric test and the conversion read the user's number format (here "." decimal).
+    Case("numeric_forms_converted", both_needed(" 1e3 ", "-7"),
+         results=BOTH_RESTORED,
+         settings_after={TESSARO: written(TESSARO, 1000), PERIZON: written(PERIZON, 0xFFFFFFF9)}),
+    Case("fractions_round_half_to_even", both_needed("2.5", "3.5"),
+         results=BOTH_RESTORED,
+         settings_after={TESSARO: written(TESSARO, 2), PERIZON: written(PERIZON, 4)}),
+    Case("long_install_path", both_needed("C:\\" + "x" * 300),
+         results=BOTH_RESTORED,
+         settings_after={TESSARO: written(TESSARO, "C:\\" + "x" * 300), PERIZON: written(PERIZON, LANGUAGE)}),
+    Case("non_latin_install_path", both_needed(r"C:\Users\Дмитрий\Tessaro", "日本語"),
+         results=BOTH_RESTORED,
+         settings_after={TESSARO: written(TESSARO, r"C:\Users\Дмитрий\Tessaro"), PERIZON: written(PERIZON, "日本語")}),
+    # Entries in the 64-bit view only: Tessaro's gate reads the version there; Perizon's gate
+    # finds no entry in the 32-bit view and takes the restore as needed whatever the version.
+    Case("entries_only_in_the_64bit_view",
+         {(TESSARO, 64): installer(TESSARO, NEEDED[TESSARO], FOLDER),
+          (PERIZON, 64): installer(PERIZON, NOT_NEEDED[PERIZON], LANGUAGE)},
+         results=BOTH_RESTORED, settings_after=BOTH_WRITTEN),
+    Case("version_only_in_the_64bit_view",
+         {(TESSARO, 32): installer(TESSARO, setting=FOLDER),
+          (TESSARO, 64): installer(TESSARO, NOT_NEEDED[TESSARO]),
+          (PERIZON, 32): installer(PERIZON, setting=LANGUAGE),
+          (PERIZON, 64): installer(PERIZON, NOT_NEEDED[PERIZON])},
+         results=TESSARO.not_needed_line + PERIZON.not_needed_line),
+    Case("no_installer_entries", {},
+         results=TESSARO.not_needed_line + PERIZON.problem_line),
+]
+
+
+@pytest.mark.parametrize("case", RESTORE_CASES, ids=lambda case: case.name)
+def test_restore_outcome(case, start_utility, registry, connected):
+    registry.prepare(case.installer, case.configuration, case.settings_before)
+    utility = start_utility()
+    assert utility.run_restore() == case.results
+    assert registry.settings() == case.settings_after
+    assert utility.running()
+    assert utility.report_calls() == []
+
+
+# Versions compare part by part as numbers, not as text.
+@pytest.mark.parametrize("tessaro_version, perizon_version, tessaro_needed, perizon_needed", [
+    ("2.1.0.3", "2.0.9", True, True),
+    ("2.1.0.100", "2.1.10", False, False),
+    ("1.99.99.99", "10.0.0", True, False),
+    ("3.0.0.0", "1.5.5", False, True),
+    ("2.1.0.22.9", "2.1.0.5", True, True),   # parts after the compared ones are ignored
+])
+def test_version_gate_compares_numbers(tessaro_version, perizon_version, tessaro_needed, perizon_needed,
+                                       start_utility, registry, connected):
+    registry.prepare({(TESSARO, 32): installer(TESSARO, tessaro_version, FOLDER),
+                      (PERIZON, 32): installer(PERIZON, perizon_version, LANGUAGE)}, FULL_KEYS)
+    expected = ((TESSARO.success_line if tessaro_needed else TESSARO.not_needed_line) +
+                (PERIZON.success_line if perizon_needed else PERIZON.not_needed_line))
+    assert start_utility().run_restore() == expected
+
+
+def test_second_click_replaces_the_lines(start_utility, registry, connected, screenshot):
+    registry.prepare({(TESSARO, 32): installer(TESSARO, NOT_NEEDED[TESSARO], FOLDER),
+                      (PERIZON, 32): installer(PERIZON, NOT_NEEDED[PERIZON], LANGUAGE)}, FULL_KEYS)
+    utility = start_utility()
+    assert utility.run_restore() == TESSARO.not_needed_line + PERIZON.not_needed_line
+
+    registry.prepare({(TESSARO, 32): installer(TESSARO, NEEDED[TESSARO], FOLDER),
+                      (PERIZON, 32): installer(PERIZON, NOT_NEEDED[PERIZON], LANGUAGE)}, FULL_KEYS)
+    assert utility.run_restore() == TESSARO.success_line + PERIZON.not_needed_line
+    assert len(connected.requests) == 2
+    screenshot(utility)
+
+
+# --- connectivity
+
+@dataclasses.dataclass
+class Probe:
+    name: str
+    site: dict = None      # ConnectivityPage options; None: nothing listens on 47801
+    search: bool = False   # something listens on 47802
+    connected: bool = True
+
+
+# With answer_once the page's address refuses connections after answering, so only the page's
+# text (or the search address) can count as a connection.
+PROBES = [
+    Probe("page_says_ok", {"body": "ok", "answer_once": True}),
+    Probe("ok_inside_a_longer_text", {"body": "<html><body>connessione: ok.</body></html>", "answer_once": True}),
+    Probe("ok_with_error_status", {"body": "ok", "status": 500, "answer_once": True}),
+    Probe("upper_case_OK_does_not_count", {"body": "OK", "answer_once": True}, connected=False),
+    Probe("empty_page_does_not_count", {"body": "", "answer_once": True}, connected=False),
+    Probe("upper_case_OK_then_search_address", {"body": "OK", "answer_once": True}, search=True),
+    Probe("page_not_ok_but_site_reachable", {"body": "ko"}),
+    Probe("only_search_address", None, search=True),
+    Probe("silent_page_then_site_reachable", {"silent_for": 2}),
+    Probe("nothing_reachable", None, connected=False),
+]
+
+
+@pytest.mark.parametrize("probe", PROBES, ids=lambda probe: probe.name)
+def test_connectivity_decides_whether_the_restore_runs(probe, start_utility, registry, network):
+    registry.prepare(both_needed(), FULL_KEYS)
+    site = network.serve_site(**probe.site) if probe.site is not None else None
+    if probe.search:
+        network.serve_search()
+    utility = start_utility()
+
+    click = utility.click_ok()
+    if probe.connected:
+        assert click["completed"], f"a message box opened: {utility.message_box()}"
+        assert utility.results() == BOTH_RESTORED
+        assert registry.settings() == BOTH_WRITTEN
+    else:
+        assert click["message_box"]
+        assert utility.message_box()["text"] == "Non è stata rilevata nessuna connessione Internet"
+    if site:
+        assert site.requests[:1] == ["GET /controlloconnessione HTTP/1.1"]
+
+
+def test_no_connection_shows_a_message_and_ends(start_utility, registry, network, screenshot):
+    registry.prepare(both_needed(), FULL_KEYS)
+    utility = start_utility()
+    click = utility.click_ok()
+    assert not click["completed"] and click["message_box"]
+
+    box = utility.message_box()
+    screenshot(utility, "-message")
+    assert box["caption"] == APP_TITLE
+    assert box["text"] == "Non è stata rilevata nessuna connessione Internet"
+    assert box["icon"] == "hand"
+    assert [button["text"] for button in box["buttons"]] == ["OK"]
+    assert box["owner"] == utility.hwnd
+
+    utility.press(box, "OK")
+    assert utility.wait_exit() == 0
+    assert registry.settings() == NOTHING_WRITTEN
+    assert utility.report_calls() == []
+
+
+# --- failures handed to the error-report component
+
+def plain(logged):
+    """A logged argument as a Python value: arrays as lists, references followed."""
+    value = logged["value"]
+    if isinstance(value, dict) and "vt" in value:
+        return plain(value)
+    if isinstance(value, list):
+        return [plain(item) for item in value]
+    return value
+
+
+def reports(utility):
+    """Each report made: {member: plain arguments (or result for ReportError)}, in order."""
+    made = {}
+    for call in utility.report_calls():
+        report = made.setdefault(call["instance"], {})
+        if call["member"] == "ReportError":
+            report["ReportError"] = plain(call["result"])
+        else:
+            report[call["member"]] = [plain(argument) for argument in call["args"]]
+    return list(made.values())
+
+
+def description(report):
+    """ErrDescription's label/value pairs as a dict, labels without their padding."""
+    pairs = report["ErrDescription"][0]
+    return {pairs[i].strip(): pairs[i + 1] for i in range(0, len(pairs), 2)}
+
+
+@pytest.mark.parametrize("answers, results, settings", [
+    ([5], TESSARO.not_needed_line, None),
+    ([4, 5], TESSARO.not_needed_line, None),
+    ([3], TESSARO.success_line, written(TESSARO, FOLDER)),   # as if the gate said "needed"
+    ([0], TESSARO.success_line, written(TESSARO, FOLDER)),   # the gate's answer so far: needed
+], ids=["skip", "retry_then_skip", "pass_on", "leave"])
+def test_version_with_too_few_parts_is_reported(answers, results, settings, start_utility, registry,
+                                                connected, report_component):
+    registry.prepare({(TESSARO, 32): installer(TESSARO, "2.1.0", FOLDER),
+                      (PERIZON, 32): installer(PERIZON, NOT_NEEDED[PERIZON], LANGUAGE)}, FULL_KEYS)
+    utility = start_utility(answers=answers)
+    assert utility.run_restore() == results + PERIZON.not_needed_line
+    assert registry.settings() == {TESSARO: settings, PERIZON: None}
+
+    made = reports(utility)
+    assert [report["ReportError"] for report in made] == answers
+    for report in made:
+        assert {k: v for k, v in description(report).items() if k != "Data e ora"} == {
+            "Numero errore": 9,
+            "Descrizione": "Indice non incluso nell'intervallo",
+            "Versione software": "1.0.0",
+            "Build numero": "50",
+            "Nome Modulo": "modRegistro",
+            "Nome procedura": "ControllaVersioneTS",
+            "Numero riga": 118,
+        }
+        parameters, local_variables, module_variables, global_variables = report["SetVariables"]
+        assert parameters == ["Empty"]
+        assert local_variables == ["Versione", "2.1.0", "MiaVersione", ["2", "1", "0"]]
+        assert report["AppTitle"] == [APP_TITLE]
+        assert report["CustomDialog"] == ["myVBGDialog.myCustomDialog"]
+
+
+def test_perizon_version_with_too_few_parts_is_reported(start_utility, registry, connected, report_component):
+    registry.prepare({(TESSARO, 32): installer(TESSARO, NOT_NEEDED[TESSARO], FOLDER),
+                      (PERIZON, 32): installer(PERIZON, "2.1", LANGUAGE)}, FULL_KEYS)
+    utility = start_utility(answers=[5])
+    assert utility.run_restore() == TESSARO.not_needed_line + PERIZON.not_needed_line
+    (report,) = reports(utility)
+    details = description(report)
+    assert (details["Numero errore"], details["Nome procedura"], details["Numero riga"]) == (
+        9, "ControllaVersionePRZN", 124)
+    assert report["SetVariables"][1] == ["Versione", "2.1", "MiaVersione", ["2", "1"]]
+
+
+@pytest.mark.parametrize("answers, tessaro_line, tessaro_settings", [
+    ([3], TESSARO.problem_line, {}),   # the key was created before the value failed
+    ([5], TESSARO.success_line, written(TESSARO, 0)),
+], ids=["pass_on", "skip"])
+def test_failed_settings_write_is_reported(answers, tessaro_line, tessaro_settings, start_utility, registry,
+                                           connected, report_component):
+    # Numeric text goes to a REG_DWORD, and 3000000000 does not fit in 32 bits.
+    registry.prepare(both_needed("3000000000"), FULL_KEYS)
+    utility = start_utility(answers=answers)
+    assert utility.run_restore() == tessaro_line + PERIZON.success_line
+    assert registry.settings() == {TESSARO: tessaro_settings, PERIZON: written(PERIZON, LANGUAGE)}
+
+    made = reports(utility)
+    assert [report["ReportError"] for report in made] == answers
+    details = description(made[0])
+    assert (details["Numero errore"], details["Nome Modulo"], details["Nome procedura"]) == (
+        6, "modRegistro", "regCreate_Key_Value")
