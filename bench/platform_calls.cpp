@@ -171,6 +171,7 @@ int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return 2;
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   HWND results = showWindow(GetModuleHandleW(nullptr));
+  Sleep(200);  // as long as the launcher lets TEST.exe settle before it clicks
 
   LARGE_INTEGER frequency, start, end;
   QueryPerformanceFrequency(&frequency);

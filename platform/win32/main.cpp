@@ -2,6 +2,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cstdlib>
+
 #include "app/Form1.h"
 #include "checks/environment_checks.h"
 #include "errors/modVBGuard.h"
@@ -85,6 +87,13 @@ int run(HINSTANCE instance, int showCommand) {
 }
 
 }  // namespace
+
+// The C++ runtime's default terminate handler prints the name of the exception that ended the
+// program and brings the whole demangler into the executable for it (some 45 KB). Every
+// failure is caught before it could get there; should one not be, ending at once is enough.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   try {

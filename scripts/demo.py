@@ -1,0 +1,128 @@
+#!/usr/bin/env python3
+"""The utility out of the box: a sample installation of Tessaro and Perizon in a throw-away Wine
+prefix, the connectivity page served on loopback, the report component registered, TEST.exe
+started. Run through scripts/run, which builds first.
+
+With a display (DISPLAY set) you press Ok yourself and close the window when done. Without one
+(or with --headless) the script presses Ok, prints the results box and the values written,
+and saves a screenshot of the window to build/demo/screenshot.png.
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+import sample
+from sample import REPO_ROOT
+from harness.driver import Driver  # noqa: E402
+from harness.registry import Registry  # noqa: E402
+from harness.servers import ConnectivityPage  # noqa: E402
+from harness.utility import LBL, Utility  # noqa: E402
+from harness.wine import WineSession, Xvfb, windows_path  # noqa: E402
+
+BUILD = REPO_ROOT / "build" / "win64"
+DEMO = REPO_ROOT / "build" / "demo"
+DESKTOP = (900, 220)  # Wine's own desktop window, so that the screenshot has a caption bar
+
+
+def say(text):
+    print(text, flush=True)
+
+
+def use_wine_desktop(wine, scratch):
+    """Every program of the prefix runs in one Wine desktop window of DESKTOP's size."""
+    width, height = DESKTOP
+    reg = scratch / "desktop.reg"
+    reg.write_text("Windows Registry Editor Version 5.00\r\n\r\n"
+                   "[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\r\n\"Desktop\"=\"Default\"\r\n\r\n"
+                   "[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\r\n"
+                   f"\"Default\"=\"{width}x{height}\"\r\n", encoding="utf-16")
+    wine.run(["regedit", "/S", windows_path(reg)])
+
+
+def print_settings(registry):
+    say("\nValues written under HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion:")
+    for product, values in registry.settings().items():
+        if not values:
+            say(f"  {product.name}: (no settings key)")
+            continue
+        for name, value in values.items():
+            say(f"  {product.name}\\{name} = {value.data!r} ({value.type})")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--headless", action="store_true", help="press Ok without asking, even with a display")
+    options = parser.parse_args()
+    headless = options.headless or not os.environ.get("DISPLAY")
+
+    for program in (BUILD / "bin" / "TEST.exe", BUILD / "bin" / "e2e_driver.exe",
+                    BUILD / "report" / "VBGuardReport.dll"):
+        if not program.is_file():
+            sys.exit(f"{program} is missing: run scripts/run, which builds it")
+
+    prefix = DEMO / "wineprefix"
+    scratch = DEMO / "scratch"
+    shutil.rmtree(DEMO, ignore_errors=True)
+    scratch.mkdir(parents=True)
+
+    xvfb = Xvfb() if headless else None
+    display = xvfb.display if xvfb else os.environ["DISPLAY"]
+    wine = WineSession(REPO_ROOT, prefix, display)
+    page = None
+    try:
+        say(f"Making a throw-away Wine prefix in {prefix.relative_to(REPO_ROOT)} ...")
+        wine.start()
+        wine.run(["regsvr32", "/s", windows_path(BUILD / "report" / "VBGuardReport.dll")])
+        registry = Registry(wine, scratch)
+        sample.seed(registry)
+        say(f"Sample installation: {sample.DESCRIPTION}.")
+        page = ConnectivityPage("ok")
+        say("Connectivity page served at http://127.0.0.1:47801/controlloconnessione")
+        if headless:
+            use_wine_desktop(wine, scratch)
+            wine.stop_server()  # the desktop is chosen when the prefix's first window opens
+            wine.start()
+
+        driver = Driver(wine, BUILD / "bin" / "e2e_driver.exe")
+        # Without a display nobody could answer a report: the component answers "skip".
+        utility = Utility(wine, driver, BUILD / "bin" / "TEST.exe", scratch, answers=[5] * 20 if headless else None)
+        if not headless:
+            say("\nTEST.exe is running: press Ok, then Chiudi.")
+            utility.wait_exit(timeout=24 * 3600)
+            print_settings(registry)
+            return 0
+
+        say("Pressing Ok ...")
+        results = utility.run_restore()
+        say("\nResults box:")
+        for line in results.split("\r\n"):
+            if line:
+                say("  " + line)
+        time.sleep(0.5)  # let Wine paint the new lines before the picture
+        shot = DEMO / "screenshot.png"
+        width, height = DESKTOP
+        subprocess.run(["import", "-display", display, "-window", "root", "-crop", f"{width}x{height}+0+0",
+                        "+repage", str(shot)], check=True, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        say(f"\nScreenshot: {shot.relative_to(REPO_ROOT)}")
+        reports = utility.report_calls()
+        if reports:
+            say(f"The report component was called {len(reports)} times; see {utility.report_log}")
+        utility.click_chiudi()
+        utility.wait_exit()
+        print_settings(registry)
+        return 0
+    finally:
+        if page:
+            page.stop()
+        wine.stop_server()
+        if xvfb:
+            xvfb.stop()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
