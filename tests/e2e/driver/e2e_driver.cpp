@@ -272,10 +272,16 @@ std::vector<HWND> childWindows(HWND parent) {
   return children;
 }
 
+// A process killed a moment ago may still own windows until the server has cleaned up.
+bool processAlive(DWORD process) {
+  const unique_handle handle(OpenProcess(SYNCHRONIZE, FALSE, process));
+  return handle && WaitForSingleObject(handle.get(), 0) == WAIT_TIMEOUT;
+}
+
 HWND findTopLevel(const std::wstring& windowClass, const std::optional<std::wstring>& caption, DWORD process) {
   for (const HWND window : topLevelWindows()) {
     if (!IsWindowVisible(window) || className(window) != windowClass) continue;
-    if (process && processOf(window) != process) continue;
+    if (process ? processOf(window) != process : !processAlive(processOf(window))) continue;
     if (caption) {
       const std::optional<std::wstring> text = windowText(window);
       if (!text || *text != *caption) continue;
