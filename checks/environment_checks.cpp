@@ -25,7 +25,6 @@ class CreatedOnFirstUse {
  public:
   CreatedOnFirstUse(rt::Automation& automation, rt::TextView classId) : automation_(automation), classId_(classId) {}
 
-  rt::AutomationObject& operator*() { return *reference(); }
   rt::AutomationObject* operator->() { return reference().get(); }
   const rt::ObjectRef& reference() {
     if (!object_) object_ = automation_.createObject(classId_);

@@ -62,7 +62,8 @@ void modVBGuard::SetGlobalVariables() {
 }
 
 rt::Variant modVBGuard::reportDescription(const rt::Text& moduleName, const rt::Text& procedureName) const {
-  const rt::Text version = decimal(app_.major) + u"." + decimal(app_.minor) + u"." + decimal(app_.revision);
+  rt::Text version = decimal(app_.major);
+  for (int32_t part : {app_.minor, app_.revision}) version += u'.' + decimal(part);
   return rt::Variant::array({
       u"Numero errore      ", state_.record.number,
       u"Descrizione       ", state_.record.description,

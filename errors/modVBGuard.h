@@ -39,8 +39,6 @@ class modVBGuard : public ErrorReporter {
   void SaveRestoreErr(const int16_t& restore);
   void SetGlobalVariables();
 
-  int32_t lastAction() const { return m_lngLastAction; }
-
  private:
   rt::Variant reportDescription(const rt::Text& moduleName, const rt::Text& procedureName) const;
   static rt::Variant userData();

@@ -97,8 +97,6 @@ class Procedure {
   // handled here and passes to the caller.
   void onErrorGoTo(int line) { recoveryLine_ = line; }
 
-  int currentLine() const { return currentLine_; }
-
  private:
   int32_t handle();
 

@@ -69,7 +69,6 @@ class Variant {
   static Variant unallocatedArray(Kind elementType);
 
   Kind kind() const;
-  bool isEmpty() const { return kind() == Kind::Empty; }
   bool isNull() const { return kind() == Kind::Null; }
 
   // Typed access; each requires the matching kind.
