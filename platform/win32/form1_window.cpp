@@ -3,6 +3,7 @@
 #include <string>
 
 #include "errors/uncaught.h"
+#include "platform/win32/dpi.h"
 #include "platform/win32/text_win32.h"
 
 namespace win32 {
@@ -40,7 +41,7 @@ constexpr Twips kCmdAnnullaPlace{11160, 1440, 1005, 375};
 
 int pixels(int twips, UINT dpi) { return MulDiv(twips, static_cast<int>(dpi), 1440); }
 
-// A font of `tenthsOfPoint` / 10 points at `dpi`.
+// A font of `hundredthsOfPoint` / 100 points at `dpi`.
 HFONT makeFont(const wchar_t* face, int hundredthsOfPoint, bool bold, UINT dpi) {
   LOGFONTW font{};
   font.lfHeight = -MulDiv(hundredthsOfPoint, static_cast<int>(dpi), 7200);
@@ -53,11 +54,8 @@ HFONT makeFont(const wchar_t* face, int hundredthsOfPoint, bool bold, UINT dpi) 
 
 // The platform's window font (the message font) at `dpi`.
 HFONT makeWindowFont(UINT dpi) {
-  NONCLIENTMETRICSW metrics{};
-  metrics.cbSize = sizeof metrics;
-  if (!SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) {
-    return makeFont(L"Segoe UI", 900, false, dpi);
-  }
+  NONCLIENTMETRICSW metrics;
+  if (!nonClientMetricsForDpi(metrics, dpi)) return makeFont(L"Segoe UI", 900, false, dpi);
   return CreateFontIndirectW(&metrics.lfMessageFont);
 }
 
@@ -97,9 +95,9 @@ bool MainWindow::create(app::Form1& form, int showCommand) {
   if (!window_) return false;
   createControls();
 
-  const UINT dpi = GetDpiForWindow(window_);
+  const UINT dpi = dpiForWindow(window_);
   RECT frame{0, 0, pixels(kClientWidth, dpi), pixels(kClientHeight, dpi)};
-  AdjustWindowRectExForDpi(&frame, kWindowStyle, FALSE, kWindowExStyle, dpi);
+  adjustWindowRectForDpi(frame, kWindowStyle, kWindowExStyle, dpi);
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
   const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;

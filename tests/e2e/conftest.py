@@ -135,16 +135,19 @@ def artifacts():
 def start_utility(wine, driver, build_dir, registry, tmp_path):
     """Starts TEST.exe (once per call); whatever is still running at the end of the case is killed.
 
-    answers  the report component's scripted answers, in order (0 once they are used up)
+    answers     the report component's scripted answers, in order (0 once they are used up);
+                None shows the component's dialog
+    executable  another copy of TEST.exe to start
+    env         more environment variables for it
     """
     started = []
 
-    def start(answers=None):
+    def start(answers=None, executable=None, env=None):
         if not registry.prepared:
             registry.prepare()
         workdir = tmp_path / f"run{len(started)}"
         workdir.mkdir()
-        utility = Utility(wine, driver, build_dir / "bin" / "TEST.exe", workdir, answers)
+        utility = Utility(wine, driver, executable or build_dir / "bin" / "TEST.exe", workdir, answers, env)
         started.append(utility)
         return utility
 

@@ -52,8 +52,13 @@ def test_start_shows_the_heading_and_an_empty_results_box(start_utility, screens
     screenshot(utility)
 
 
-def test_layout_follows_the_form_in_twips_at_96_dpi(start_utility):
-    window = start_utility().describe()
+# The test build can take away the DPI functions that Windows 10 1507 lacks (user32's
+# per-window ones) or all of them (shcore's per-monitor one too): the layout stays the same.
+@pytest.mark.parametrize("dpi_functions", ["all", "as_on_1507", "none"])
+def test_layout_follows_the_form_in_twips_at_96_dpi(start_utility, dpi_functions):
+    fallback = {"all": {}, "as_on_1507": {"PATCH_DPI_FALLBACK": "1507"},
+                "none": {"PATCH_DPI_FALLBACK": "screen"}}[dpi_functions]
+    window = start_utility(env=fallback).describe()
     controls = controls_by_id(window)
 
     mismatches = []

@@ -21,11 +21,11 @@ RUN_TIMEOUT_MS = 120_000
 class Utility:
     """One TEST.exe process, started with its own report script and log."""
 
-    def __init__(self, wine, driver, executable, workdir, answers=None):
+    def __init__(self, wine, driver, executable, workdir, answers=None, env=None):
         self._wine = wine
         self._driver = driver
         self.report_log = workdir / "report.jsonl"
-        env = {"VBGUARD_REPORT_LOG": windows_path(self.report_log)}
+        env = {**(env or {}), "VBGUARD_REPORT_LOG": windows_path(self.report_log)}
         if answers is not None:
             env["VBGUARD_REPORT_ANSWERS"] = ",".join(str(a) for a in answers)
         log = workdir / "TEST.log"

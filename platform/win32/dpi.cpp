@@ -1,0 +1,119 @@
+#include "platform/win32/dpi.h"
+
+// Only for the declarations, to check the pointer types below against them: nothing is imported.
+#include <shellscalingapi.h>
+
+#include <type_traits>
+
+#include "platform/win32/system_library.h"
+
+#ifdef PATCH_TEST_HOOKS
+#include <cwchar>
+#endif
+
+namespace win32 {
+
+namespace {
+
+struct DpiFunctions {
+  // user32, Windows 10 1607 and later.
+  decltype(&GetDpiForWindow) getDpiForWindow = nullptr;
+  decltype(&AdjustWindowRectExForDpi) adjustWindowRectExForDpi = nullptr;
+  decltype(&SystemParametersInfoForDpi) systemParametersInfoForDpi = nullptr;
+  // shcore, Windows 8.1 and later.
+  decltype(&GetDpiForMonitor) getDpiForMonitor = nullptr;
+  UniqueModule shcore;
+};
+
+// How much of the newer API the test build pretends is missing: "1507" takes away user32's
+// per-window functions, as on Windows 10 1507; "screen" takes away shcore's as well.
+enum class Fallback { None, Release1507, Screen };
+
+Fallback forcedFallback() {
+#ifdef PATCH_TEST_HOOKS
+  wchar_t value[16] = {};
+  if (GetEnvironmentVariableW(L"PATCH_DPI_FALLBACK", value, 16) > 0) {
+    if (std::wcscmp(value, L"1507") == 0) return Fallback::Release1507;
+    if (std::wcscmp(value, L"screen") == 0) return Fallback::Screen;
+  }
+#endif
+  return Fallback::None;
+}
+
+DpiFunctions lookUp() {
+  DpiFunctions functions;
+  const Fallback fallback = forcedFallback();
+  if (fallback == Fallback::None) {
+    // user32 is among the program's imports, so it is already loaded.
+    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    functions.getDpiForWindow = procedure<decltype(functions.getDpiForWindow)>(user32, "GetDpiForWindow");
+    functions.adjustWindowRectExForDpi =
+        procedure<decltype(functions.adjustWindowRectExForDpi)>(user32, "AdjustWindowRectExForDpi");
+    functions.systemParametersInfoForDpi =
+        procedure<decltype(functions.systemParametersInfoForDpi)>(user32, "SystemParametersInfoForDpi");
+  }
+  if (fallback != Fallback::Screen) {
+    functions.shcore = loadSystemLibrary(L"shcore.dll");
+    functions.getDpiForMonitor =
+        procedure<decltype(functions.getDpiForMonitor)>(functions.shcore.get(), "GetDpiForMonitor");
+  }
+  return functions;
+}
+
+const DpiFunctions& dpiFunctions() {
+  static const DpiFunctions functions = lookUp();
+  return functions;
+}
+
+// The DPI of the screen as a whole, which is the system DPI.
+UINT screenDpi() {
+  const HDC screen = GetDC(nullptr);
+  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
+  if (screen) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
+}
+
+}  // namespace
+
+UINT dpiForWindow(HWND window) {
+  const DpiFunctions& functions = dpiFunctions();
+  if (functions.getDpiForWindow) {
+    if (const UINT dpi = functions.getDpiForWindow(window)) return dpi;
+  }
+  if (functions.getDpiForMonitor) {
+    UINT x = 0;
+    UINT y = 0;
+    if (SUCCEEDED(functions.getDpiForMonitor(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), MDT_EFFECTIVE_DPI,
+                                             &x, &y)) &&
+        x > 0)
+      return x;
+  }
+  return screenDpi();
+}
+
+void adjustWindowRectForDpi(RECT& client, DWORD style, DWORD exStyle, UINT dpi) {
+  const DpiFunctions& functions = dpiFunctions();
+  if (functions.adjustWindowRectExForDpi && functions.adjustWindowRectExForDpi(&client, style, FALSE, exStyle, dpi))
+    return;
+  // Before 1607 the frame of a per-monitor aware window is drawn at the system DPI whatever
+  // the monitor's.
+  AdjustWindowRectEx(&client, style, FALSE, exStyle);
+}
+
+bool nonClientMetricsForDpi(NONCLIENTMETRICSW& metrics, UINT dpi) {
+  metrics = NONCLIENTMETRICSW{};
+  metrics.cbSize = sizeof metrics;
+  const DpiFunctions& functions = dpiFunctions();
+  if (functions.systemParametersInfoForDpi &&
+      functions.systemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi))
+    return true;
+  if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) return false;
+  // The system's metrics are at the system DPI: the message font is scaled to the window's.
+  const UINT systemDpi = screenDpi();
+  if (dpi != systemDpi)
+    metrics.lfMessageFont.lfHeight =
+        MulDiv(metrics.lfMessageFont.lfHeight, static_cast<int>(dpi), static_cast<int>(systemDpi));
+  return true;
+}
+
+}  // namespace win32
