@@ -22,19 +22,15 @@ std::string ansi(rt::TextView text) {
 
 }  // namespace
 
-WininetConnectionTest::~WininetConnectionTest() {
-  if (library_) FreeLibrary(library_);
-}
+WininetConnectionTest::WininetConnectionTest() : library_(loadSystemLibrary(L"wininet.dll")) {}
 
 int32_t WininetConnectionTest::InternetCheckConnection(rt::TextView url) {
   if (!library_) {
-    library_ = LoadLibraryW(L"wininet.dll");
+    library_ = loadSystemLibrary(L"wininet.dll");
     if (!library_) rt::raise(rt::kFileNotFound, u"Impossibile trovare il file: wininet.dll");
   }
   if (!check_) {
-    // void (*)() is the generic function pointer type: the cast from FARPROC goes through it.
-    check_ = reinterpret_cast<CheckConnection>(
-        reinterpret_cast<void (*)()>(GetProcAddress(library_, "InternetCheckConnectionA")));
+    check_ = procedure<CheckConnection>(library_.get(), "InternetCheckConnectionA");
     if (!check_)
       rt::raise(kEntryPointNotFound,
                 u"Impossibile trovare il punto di ingresso InternetCheckConnectionA della DLL wininet.dll");

@@ -1,27 +1,29 @@
-// The forced connection test of wininet, loaded on first use as a declared DLL function is.
+// The forced connection test of wininet. The DLL comes from System32 only, and is loaded when
+// the utility starts: a module name that is already loaded is never searched for again, so a
+// component that imports wininet by name (the HTTP request object does, on some systems) gets
+// this one too, and no wininet.dll beside the program is ever taken instead.
 #pragma once
 
 #include <windows.h>
 
 #include "checks/environment_checks.h"
+#include "platform/win32/system_library.h"
 
 namespace win32 {
 
 class WininetConnectionTest final : public checks::ConnectionTest {
  public:
-  WininetConnectionTest() = default;
-  ~WininetConnectionTest() override;
-  WininetConnectionTest(const WininetConnectionTest&) = delete;
-  WininetConnectionTest& operator=(const WininetConnectionTest&) = delete;
+  WininetConnectionTest();
 
   // InternetCheckConnectionA with FLAG_ICC_FORCE_CONNECTION; the address crosses in the ANSI
-  // code page. Raises 53 when wininet.dll cannot be loaded, 453 when it lacks the function.
+  // code page. Raises 53 when wininet.dll cannot be loaded, 453 when it lacks the function, at
+  // the first call as a declared DLL function does.
   int32_t InternetCheckConnection(rt::TextView url) override;
 
  private:
   using CheckConnection = BOOL(WINAPI*)(LPCSTR url, DWORD flags, DWORD reserved);
 
-  HMODULE library_ = nullptr;
+  UniqueModule library_;
   CheckConnection check_ = nullptr;
 };
 
