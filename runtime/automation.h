@@ -17,8 +17,8 @@ enum class CallKind {
   PropertyPutRef,  // an object reference, by reference
 };
 
-// One argument of a late-bound call: a value, a reference to a caller's variable (the callee
-// may change it), or omitted so that the member applies its own default.
+// One argument of a late-bound call: a value, a caller's variable passed by reference (what the
+// callee leaves in it is not read back), or omitted so that the member applies its own default.
 class Argument {
  public:
   Argument(Variant value) : value_(std::move(value)) {}
@@ -31,7 +31,6 @@ class Argument {
   bool isByRef() const { return reference_ != nullptr; }
   // The value passed: the referenced variable for a by-reference argument.
   const Variant& value() const { return reference_ ? *reference_ : value_; }
-  Variant& reference() const { return *reference_; }
 
  private:
   struct Omitted {};

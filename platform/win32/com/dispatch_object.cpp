@@ -45,7 +45,9 @@ rt::Variant DispatchObject::invoke(rt::TextView member, rt::CallKind kind, const
   const DISPID id = memberId(member);
 
   // Both vectors keep their size for the whole call: the by-reference slots point into the
-  // second one.
+  // second one. Whatever the callee leaves in those slots is only freed, never read back: the
+  // report hand-off relies on nothing coming back through them, and a component may leave
+  // values there that the utility has no way to hold.
   const size_t count = arguments.size();
   std::vector<UniqueVariant> passed(count);
   std::vector<UniqueVariant> referenced(count);
@@ -76,9 +78,6 @@ rt::Variant DispatchObject::invoke(rt::TextView member, rt::CallKind kind, const
   const HRESULT status = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, invokeFlags(kind), &parameters,
                                            isPut(kind) ? nullptr : result.put(), exception.put(), &badArgument);
   if (FAILED(status)) throw invocationError(status, *exception.get());
-
-  for (size_t i = 0; i < count; ++i)
-    if (arguments[i].isByRef()) arguments[i].reference() = fromComVariant(*referenced[i].get());
   return fromComVariant(*result.get());
 }
 

@@ -11,8 +11,8 @@ class DispatchObject final : public rt::AutomationObject {
   explicit DispatchObject(ComPtr<IDispatch> dispatch) : dispatch_(std::move(dispatch)) {}
 
   // Resolves `member` by name, then calls it: arguments last-first in DISPPARAMS, omitted ones
-  // as DISP_E_PARAMNOTFOUND, by-reference ones through a VARIANT of ours whose final value is
-  // copied back to the caller's variable; puts name their value DISPID_PROPERTYPUT.
+  // as DISP_E_PARAMNOTFOUND, by-reference ones through a VARIANT of ours that is freed after
+  // the call, not read back; puts name their value DISPID_PROPERTYPUT.
   rt::Variant invoke(rt::TextView member, rt::CallKind kind, const std::vector<rt::Argument>& arguments) override;
 
   // The interface itself, borrowed: valid while this object lives.

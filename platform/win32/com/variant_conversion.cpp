@@ -1,6 +1,8 @@
 #include "platform/win32/com/variant_conversion.h"
 
+#include <cstring>
 #include <limits>
+#include <vector>
 
 #include "platform/win32/com/automation_error.h"
 #include "platform/win32/com/dispatch_object.h"
@@ -102,34 +104,184 @@ rt::Variant wholeNumber(Integer value) {
   return rt::Variant(static_cast<double>(value));
 }
 
-rt::Variant arrayFromComVariant(VARTYPE elementType, SAFEARRAY* array) {
-  const rt::Kind kind = elementKind(elementType);
-  if (!array) return rt::Variant::unallocatedArray(kind);
-  if (SafeArrayGetDim(array) != 1) typeMismatch();
-  LONG lower = 0;
-  LONG upper = -1;
-  check(SafeArrayGetLBound(array, 1, &lower));
-  check(SafeArrayGetUBound(array, 1, &upper));
-  if (lower != 0) typeMismatch();
-
-  std::vector<rt::Variant> elements;
-  elements.reserve(static_cast<size_t>(upper + 1));
-  for (LONG index = 0; index <= upper; ++index) {
-    UniqueVariant element;
-    VARIANT* slot = element.get();
-    if (elementType == VT_VARIANT) {
-      check(SafeArrayGetElement(array, &index, slot));
-    } else {
-      // A DECIMAL fills the whole VARIANT (its first field is where vt lives); the other types
-      // sit in the value union. The type is set only once the element owns something.
-      void* target = elementType == VT_DECIMAL ? static_cast<void*>(&slot->decVal) : &slot->llVal;
-      check(SafeArrayGetElement(array, &index, target));
-      slot->vt = elementType;
+// A value that is neither a reference nor an array.
+rt::Variant fromScalar(const VARIANT& value) {
+  switch (value.vt) {
+    case VT_EMPTY: return {};
+    case VT_NULL: return rt::Variant::null();
+    case VT_I1: return rt::Variant(static_cast<int16_t>(static_cast<signed char>(value.cVal)));
+    case VT_UI1: return rt::Variant(static_cast<int16_t>(value.bVal));
+    case VT_I2: return rt::Variant(static_cast<int16_t>(value.iVal));
+    case VT_UI2: return rt::Variant(static_cast<int32_t>(value.uiVal));
+    case VT_I4: return rt::Variant(static_cast<int32_t>(value.lVal));
+    case VT_INT: return rt::Variant(static_cast<int32_t>(value.intVal));
+    case VT_UI4: return wholeNumber(static_cast<uint32_t>(value.ulVal));
+    case VT_UINT: return wholeNumber(static_cast<uint32_t>(value.uintVal));
+    case VT_I8: return wholeNumber(static_cast<int64_t>(value.llVal));
+    case VT_UI8: return wholeNumber(static_cast<uint64_t>(value.ullVal));
+    case VT_R4: return rt::Variant(static_cast<double>(value.fltVal));
+    case VT_R8: return rt::Variant(value.dblVal);
+    case VT_CY: {
+      double number = 0;
+      check(VarR8FromCy(value.cyVal, &number));
+      return rt::Variant(number);
     }
-    elements.push_back(fromComVariant(*slot));
+    case VT_DECIMAL: {
+      double number = 0;
+      check(VarR8FromDec(const_cast<DECIMAL*>(&value.decVal), &number));
+      return rt::Variant(number);
+    }
+    case VT_DATE: return rt::Variant(rt::OleDate{value.date});
+    case VT_BOOL: return rt::Variant::boolean(value.boolVal != VARIANT_FALSE);
+    case VT_BSTR: return rt::Variant(textOf(value.bstrVal));
+    case VT_DISPATCH: return rt::Variant(wrapDispatch(ComPtr<IDispatch>::borrow(value.pdispVal)));
+    case VT_UNKNOWN: {
+      if (!value.punkVal) return rt::Variant::nothing();
+      ComPtr<IDispatch> dispatch = ComPtr<IUnknown>::borrow(value.punkVal).query<IDispatch>();
+      if (!dispatch) typeMismatch();
+      return rt::Variant(wrapDispatch(std::move(dispatch)));
+    }
+    default: typeMismatch();
   }
-  return rt::Variant::array(kind, std::move(elements));
 }
+
+
+// What a component's value may hold at most. Deeper nesting or more elements is no value the
+// utility asks for: it is refused rather than followed into a stack overflow, an exhausted
+// address space or a read past the end of the component's memory.
+constexpr int kMaxNesting = 16;
+constexpr LONG kMaxElements = 1 << 20;
+
+// The size of one element of an array of `type`.
+ULONG elementSize(VARTYPE type) {
+  switch (type) {
+    case VT_I1:
+    case VT_UI1: return 1;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL: return 2;
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_R4: return 4;
+    case VT_I8:
+    case VT_UI8:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE: return 8;
+    case VT_BSTR:
+    case VT_DISPATCH:
+    case VT_UNKNOWN: return sizeof(void*);
+    case VT_DECIMAL: return sizeof(DECIMAL);
+    case VT_VARIANT: return sizeof(VARIANT);
+    default: return 0;
+  }
+}
+
+// The feature flag an array of `type` carries: the one that tells SafeArrayDestroy how to free
+// its elements.
+USHORT elementFeature(VARTYPE type) {
+  switch (type) {
+    case VT_BSTR: return FADF_BSTR;
+    case VT_DISPATCH: return FADF_DISPATCH;
+    case VT_UNKNOWN: return FADF_UNKNOWN;
+    case VT_VARIANT: return FADF_VARIANT;
+    default: return 0;
+  }
+}
+
+// An array locked for reading, so that its data stays where it is.
+class ArrayLock {
+ public:
+  explicit ArrayLock(SAFEARRAY* array) : array_(array) { check(SafeArrayLock(array_)); }
+  ArrayLock(const ArrayLock&) = delete;
+  ArrayLock& operator=(const ArrayLock&) = delete;
+  ~ArrayLock() { SafeArrayUnlock(array_); }
+
+ private:
+  SAFEARRAY* array_;
+};
+
+// A VARIANT of `type` that borrows the value stored at `source` (an array element or the target
+// of a reference): nothing is copied or owned, so it must not be cleared.
+VARIANT borrowedValue(VARTYPE type, const void* source) {
+  VARIANT value;
+  value.vt = VT_EMPTY;
+  if (type == VT_DECIMAL) {
+    // A DECIMAL fills the whole VARIANT (its first field is where vt lives).
+    value.decVal = *static_cast<const DECIMAL*>(source);
+  } else {
+    const ULONG size = elementSize(type);
+    if (size == 0 || size > sizeof value.llVal) typeMismatch();
+    value.llVal = 0;
+    std::memcpy(&value.llVal, source, size);
+  }
+  value.vt = type;
+  return value;
+}
+
+// Reads one value a component handed over, within the limits above.
+class ValueReader {
+ public:
+  rt::Variant read(const VARIANT& value, int depth) {
+    if (value.vt & (VT_VECTOR | VT_RESERVED)) typeMismatch();
+    if (value.vt & VT_BYREF) return dereference(value, depth);
+    if (value.vt & VT_ARRAY) return readArray(value.vt & VT_TYPEMASK, value.parray, depth);
+    return fromScalar(value);
+  }
+
+ private:
+  rt::Variant dereference(const VARIANT& value, int depth) {
+    const VARTYPE type = value.vt & ~VT_BYREF;
+    if (!value.byref) typeMismatch();
+    if (type == VT_VARIANT) {
+      // A reference to another reference, or to itself, holds no value.
+      if (value.pvarVal->vt & VT_BYREF) typeMismatch();
+      return read(*value.pvarVal, depth);
+    }
+    if (type & VT_ARRAY) return readArray(type & VT_TYPEMASK, *value.pparray, depth);
+    if (type & (VT_VECTOR | VT_RESERVED)) typeMismatch();
+    return fromScalar(borrowedValue(type, value.byref));
+  }
+
+  rt::Variant readArray(VARTYPE elementType, SAFEARRAY* array, int depth) {
+    const rt::Kind kind = elementKind(elementType);
+    if (!array) return rt::Variant::unallocatedArray(kind);
+    if (depth >= kMaxNesting || SafeArrayGetDim(array) != 1) typeMismatch();
+    // The array must hold what its label says, or its elements would be read as something else.
+    VARTYPE stored = VT_EMPTY;
+    const USHORT kinds = FADF_BSTR | FADF_UNKNOWN | FADF_DISPATCH | FADF_VARIANT | FADF_RECORD;
+    if (FAILED(SafeArrayGetVartype(array, &stored)) || stored != elementType ||
+        SafeArrayGetElemsize(array) != elementSize(elementType) ||
+        (array->fFeatures & kinds) != elementFeature(elementType))
+      typeMismatch();
+    LONG lower = 0;
+    LONG upper = -1;
+    check(SafeArrayGetLBound(array, 1, &lower));
+    check(SafeArrayGetUBound(array, 1, &upper));
+    if (lower != 0 || upper < -1 || upper >= elementsLeft_) typeMismatch();
+    elementsLeft_ -= upper + 1;
+
+    const ArrayLock lock(array);
+    std::vector<rt::Variant> elements;
+    elements.reserve(static_cast<size_t>(upper + 1));
+    for (LONG index = 0; index <= upper; ++index) {
+      void* element = nullptr;
+      check(SafeArrayPtrOfIndex(array, &index, &element));
+      if (elementType == VT_VARIANT) {
+        const VARIANT& value = *static_cast<const VARIANT*>(element);
+        if (value.vt & VT_BYREF) typeMismatch();
+        elements.push_back(read(value, depth + 1));
+      } else {
+        elements.push_back(fromScalar(borrowedValue(elementType, element)));
+      }
+    }
+    return rt::Variant::array(kind, std::move(elements));
+  }
+
+  LONG elementsLeft_ = kMaxElements;
+};
 
 }  // namespace
 
@@ -184,51 +336,6 @@ UniqueVariant toComVariant(const rt::Variant& value) {
   return out;
 }
 
-rt::Variant fromComVariant(const VARIANT& value) {
-  if (value.vt & VT_BYREF) {
-    UniqueVariant direct;
-    if (FAILED(VariantCopyInd(direct.put(), const_cast<VARIANT*>(&value)))) typeMismatch();
-    return fromComVariant(*direct.get());
-  }
-  if (value.vt & VT_ARRAY) return arrayFromComVariant(value.vt & VT_TYPEMASK, value.parray);
-
-  switch (value.vt) {
-    case VT_EMPTY: return {};
-    case VT_NULL: return rt::Variant::null();
-    case VT_I1: return rt::Variant(static_cast<int16_t>(static_cast<signed char>(value.cVal)));
-    case VT_UI1: return rt::Variant(static_cast<int16_t>(value.bVal));
-    case VT_I2: return rt::Variant(static_cast<int16_t>(value.iVal));
-    case VT_UI2: return rt::Variant(static_cast<int32_t>(value.uiVal));
-    case VT_I4: return rt::Variant(static_cast<int32_t>(value.lVal));
-    case VT_INT: return rt::Variant(static_cast<int32_t>(value.intVal));
-    case VT_UI4: return wholeNumber(static_cast<uint32_t>(value.ulVal));
-    case VT_UINT: return wholeNumber(static_cast<uint32_t>(value.uintVal));
-    case VT_I8: return wholeNumber(static_cast<int64_t>(value.llVal));
-    case VT_UI8: return wholeNumber(static_cast<uint64_t>(value.ullVal));
-    case VT_R4: return rt::Variant(static_cast<double>(value.fltVal));
-    case VT_R8: return rt::Variant(value.dblVal);
-    case VT_CY: {
-      double number = 0;
-      check(VarR8FromCy(value.cyVal, &number));
-      return rt::Variant(number);
-    }
-    case VT_DECIMAL: {
-      double number = 0;
-      check(VarR8FromDec(const_cast<DECIMAL*>(&value.decVal), &number));
-      return rt::Variant(number);
-    }
-    case VT_DATE: return rt::Variant(rt::OleDate{value.date});
-    case VT_BOOL: return rt::Variant::boolean(value.boolVal != VARIANT_FALSE);
-    case VT_BSTR: return rt::Variant(textOf(value.bstrVal));
-    case VT_DISPATCH: return rt::Variant(wrapDispatch(ComPtr<IDispatch>::borrow(value.pdispVal)));
-    case VT_UNKNOWN: {
-      if (!value.punkVal) return rt::Variant::nothing();
-      ComPtr<IDispatch> dispatch = ComPtr<IUnknown>::borrow(value.punkVal).query<IDispatch>();
-      if (!dispatch) typeMismatch();
-      return rt::Variant(wrapDispatch(std::move(dispatch)));
-    }
-    default: typeMismatch();
-  }
-}
+rt::Variant fromComVariant(const VARIANT& value) { return ValueReader().read(value, 0); }
 
 }  // namespace com

@@ -20,7 +20,9 @@ UniqueVariant toComVariant(const rt::Variant& value);
 // A VARIANT as a value: references followed; the 8-, 16- and 32-bit integers as Integer or
 // Long, wider or unsigned ones as Long when they fit and Double otherwise; currency, decimal and
 // floats as Double; IUnknown as an object when it answers IDispatch. Raises 13 for anything
-// else, and for arrays of more than one dimension or with a lower bound other than 0.
+// else: arrays of more than one dimension, with a lower bound other than 0, whose stored type
+// disagrees with their label, nested more than 16 deep or with more than 2^20 elements in all;
+// null references and references to references.
 rt::Variant fromComVariant(const VARIANT& value);
 
 }  // namespace com

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "com/fake_dispatch.h"
 #include "platform/win32/com/variant_conversion.h"
 #include "runtime/runtime_error.h"
@@ -67,39 +69,68 @@ TEST(DispatchObject, PassesArgumentsLastFirst) {
                                      }));
 }
 
-TEST(DispatchObject, CopiesByReferenceArgumentsBackAfterTheCall) {
-  FakeDispatch fake;
+// SetVariables hands the error context over by reference and reads nothing back: whatever the
+// component leaves in a slot, the call succeeds, the variable keeps its value and the slot is
+// freed.
+TEST(DispatchObject, ReadsNothingBackFromByReferenceArguments) {
   FakeDispatch replacement("replacement");
-  // Update(changed, byValue, untouched, becomesObject): arguments arrive last first.
-  fake.define(L"Update", [&](DISPPARAMS& parameters, VARIANT* result, EXCEPINFO*) {
-    VARIANT& changed = *parameters.rgvarg[3].pvarVal;
-    VariantClear(&changed);
-    changed.bstrVal = SysAllocString(L"changed");
-    changed.vt = VT_BSTR;
-    VARIANT& becomesObject = *parameters.rgvarg[0].pvarVal;
-    VariantClear(&becomesObject);
-    becomesObject.pdispVal = &replacement;
-    replacement.AddRef();
-    becomesObject.vt = VT_DISPATCH;
-    return answerWith(result, com::toComVariant(Variant(int32_t{0})));
-  });
+  const struct {
+    const char* name;
+    std::function<void(VARIANT& slot)> leave;
+  } rows[] = {
+      {"text", [](VARIANT& slot) { slot = com::toComVariant(Variant(u"changed")).release(); }},
+      {"object",
+       [&](VARIANT& slot) {
+         slot.pdispVal = com::ComPtr<IDispatch>::borrow(&replacement).detach();
+         slot.vt = VT_DISPATCH;
+       }},
+      {"two-dimensional array",
+       [](VARIANT& slot) {
+         SAFEARRAYBOUND bounds[2] = {{2, 0}, {3, 0}};
+         slot.parray = SafeArrayCreate(VT_VARIANT, 2, bounds);
+         slot.vt = VT_ARRAY | VT_VARIANT;
+       }},
+      {"array with lower bound 1",
+       [](VARIANT& slot) {
+         slot.parray = SafeArrayCreateVector(VT_BSTR, 1, 2);
+         slot.vt = VT_ARRAY | VT_BSTR;
+       }},
+      {"record",
+       [](VARIANT& slot) {
+         slot.pvRecord = nullptr;
+         slot.pRecInfo = nullptr;
+         slot.vt = VT_RECORD;
+       }},
+      {"error value",
+       [](VARIANT& slot) {
+         slot.scode = E_FAIL;
+         slot.vt = VT_ERROR;
+       }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeDispatch fake;
+    // SetVariables(first, second): arguments arrive last first.
+    fake.define(L"SetVariables", [&](DISPPARAMS& parameters, VARIANT*, EXCEPINFO*) {
+      for (UINT i = 0; i < parameters.cArgs; ++i) {
+        VARIANT& slot = *parameters.rgvarg[i].pvarVal;
+        VariantClear(&slot);
+        row.leave(slot);
+      }
+      return S_OK;
+    });
+    Variant first = Variant::array({Variant(u"strNome"), Variant(int32_t{5})});
+    Variant second(u"Empty");
+    const rt::ErrorRecord failure =
+        support::failureOf([&] { wrap(fake)->call(u"SetVariables", {Argument::byRef(first), Argument::byRef(second)}); });
 
-  Variant changed(int32_t{5});
-  Variant byValue(u"kept");
-  Variant untouched(2.5);
-  Variant becomesObject;
-  const Variant result = wrap(fake)->call(u"Update", {Argument::byRef(changed), Argument(byValue),
-                                                      Argument::byRef(untouched), Argument::byRef(becomesObject)});
-
-  ASSERT_EQ(fake.calls.size(), 1u);
-  EXPECT_EQ(fake.calls[0].arguments,
-            (std::vector<std::string>{"BYREF EMPTY", "BYREF R8 2.5", "BSTR \"kept\"", "BYREF I4 5"}));
-  EXPECT_EQ(changed, Variant(u"changed"));
-  EXPECT_EQ(untouched, Variant(2.5));
-  EXPECT_EQ(com::dispatchOf(becomesObject), static_cast<IDispatch*>(&replacement));
-  EXPECT_EQ(result, Variant(int32_t{0}));
-  becomesObject = Variant();
-  EXPECT_EQ(replacement.references(), 1);
+    EXPECT_EQ(failure.number, 0) << "the call failed";
+    EXPECT_EQ(fake.calls.at(0).arguments,
+              (std::vector<std::string>{"BYREF BSTR \"Empty\"", "BYREF ARRAY VARIANT[0..1] {BSTR \"strNome\", I4 5}"}));
+    EXPECT_EQ(first, Variant::array({Variant(u"strNome"), Variant(int32_t{5})}));
+    EXPECT_EQ(second, Variant(u"Empty"));
+    EXPECT_EQ(replacement.references(), 1) << "an object left in a slot was not released";
+  }
 }
 
 TEST(DispatchObject, ConvertsResultsBack) {
@@ -262,7 +293,7 @@ TEST(DispatchObject, ReleasesEveryStringArrayAndReference) {
                 fakes::render(*com::toComVariant(value).get()));
     Variant variable(u"old");
     object->call(u"Replace", {Argument::byRef(variable)});
-    EXPECT_EQ(variable, Variant::array(rt::Kind::String, {Variant(u"new")}));
+    EXPECT_EQ(variable, Variant(u"old"));
   }
   EXPECT_EQ(allocations.outstanding(), 0);
   EXPECT_EQ(fake.references(), 1);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include "com/fake_dispatch.h"
 #include "platform/win32/com/dispatch_object.h"
@@ -193,11 +195,40 @@ TEST(VariantToValue, ReadsEveryAutomationTypeTheUtilityMeets) {
   }
 }
 
+// An array descriptor laid out by hand, as a careless or hostile component might hand one
+// over; SafeArrayGetVartype finds the stored type just before it. Never destroyed.
+struct HandMadeArray {
+  DWORD padding = 0;
+  DWORD storedType;
+  SAFEARRAY array;
+  LONG data[4] = {};
+
+  HandMadeArray(VARTYPE type, USHORT features, ULONG elementSize, ULONG count) : storedType(type), array{} {
+    array.cDims = 1;
+    array.fFeatures = static_cast<USHORT>(FADF_HAVEVARTYPE | features);
+    array.cbElements = elementSize;
+    array.pvData = data;
+    array.rgsabound[0] = {count, 0};
+  }
+};
+
+// A VARIANT that only points at `array`: nothing to free.
+VARIANT borrowedArray(VARTYPE label, SAFEARRAY* array) {
+  VARIANT value;
+  value.parray = array;
+  value.vt = VT_ARRAY | label;
+  return value;
+}
+
+// A component's value is converted or refused with 13; it never takes the process down, whatever
+// it claims to be.
 TEST(VariantToValue, RefusesWhatTheUtilityCannotHold) {
   fakes::FakeDispatch unknownOnly("unknown only", false);
+  const auto convert = [](const VARIANT& value) { return com::fromComVariant(value); };
+  const auto owned = [](const std::function<UniqueVariant()>& make) { return com::fromComVariant(*make().get()); };
   const struct {
     const char* name;
-    std::function<UniqueVariant()> raw;
+    std::function<Variant()> convert;
   } rows[] = {
       {"UNKNOWN without IDispatch",
        [&] {
@@ -205,20 +236,96 @@ TEST(VariantToValue, RefusesWhatTheUtilityCannotHold) {
          raw.get()->punkVal = &unknownOnly;
          unknownOnly.AddRef();
          raw.get()->vt = VT_UNKNOWN;
-         return raw;
+         return com::fromComVariant(*raw.get());
        }},
-      {"ERROR", RAW(VT_ERROR, scode, DISP_E_PARAMNOTFOUND)},
-      {"array with lower bound 1", [] { return bstrArray({L"a"}, 1); }},
+      {"ERROR", [&] { return owned(RAW(VT_ERROR, scode, DISP_E_PARAMNOTFOUND)); }},
+      {"VECTOR flag", [&] { return owned(RAW(VT_VECTOR | VT_I4, lVal, 1)); }},
+      {"array with lower bound 1", [&] { return owned([] { return bstrArray({L"a"}, 1); }); }},
       {"two-dimensional array",
-       [] {
+       [&] {
          SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
-         return safeArrayOf(VT_VARIANT, SafeArrayCreate(VT_VARIANT, 2, bounds));
+         return owned([&] { return safeArrayOf(VT_VARIANT, SafeArrayCreate(VT_VARIANT, 2, bounds)); });
+       }},
+      {"sixty-dimensional array",
+       [&] {
+         std::vector<SAFEARRAYBOUND> bounds(60, SAFEARRAYBOUND{1, 0});
+         return owned([&] { return safeArrayOf(VT_I4, SafeArrayCreate(VT_I4, 60, bounds.data())); });
+       }},
+      {"null reference",
+       [&] {
+         VARIANT value;
+         value.plVal = nullptr;
+         value.vt = VT_BYREF | VT_I4;
+         return convert(value);
+       }},
+      {"null reference to a VARIANT",
+       [&] {
+         VARIANT value;
+         value.pvarVal = nullptr;
+         value.vt = VT_BYREF | VT_VARIANT;
+         return convert(value);
+       }},
+      {"reference to a reference",
+       [&] {
+         LONG number = 1;
+         VARIANT inner;
+         inner.plVal = &number;
+         inner.vt = VT_BYREF | VT_I4;
+         VARIANT value;
+         value.pvarVal = &inner;
+         value.vt = VT_BYREF | VT_VARIANT;
+         return convert(value);
+       }},
+      {"reference to itself",
+       [&] {
+         VARIANT value;
+         value.pvarVal = &value;
+         value.vt = VT_BYREF | VT_VARIANT;
+         return convert(value);
+       }},
+      {"texts labelled as an I4 array", [&] { return owned([] { return safeArrayOf(VT_I4, bstrArray({L"a"}).release().parray); }); }},
+      {"numbers labelled as a BSTR array",
+       [&] { return owned([] { return safeArrayOf(VT_BSTR, SafeArrayCreateVector(VT_I4, 0, 2)); }); }},
+      {"element size other than the type's",
+       [&] {
+         HandMadeArray made(VT_I4, 0, 2, 2);
+         return convert(borrowedArray(VT_I4, &made.array));
+       }},
+      {"BSTR array without the BSTR feature",
+       [&] {
+         HandMadeArray made(VT_BSTR, 0, sizeof(BSTR), 1);
+         return convert(borrowedArray(VT_BSTR, &made.array));
+       }},
+      {"two billion elements claimed",
+       [&] {
+         HandMadeArray made(VT_I4, 0, 4, 0x7fffffff);
+         return convert(borrowedArray(VT_I4, &made.array));
+       }},
+      {"more elements than the utility takes",
+       [&] { return owned([] { return safeArrayOf(VT_UI1, SafeArrayCreateVector(VT_UI1, 0, (1 << 20) + 1)); }); }},
+      {"arrays nested 17 deep",
+       [&] {
+         Variant nested = Variant::array({});
+         for (int depth = 1; depth < 17; ++depth) nested = Variant::array({nested});
+         return owned([&] { return com::toComVariant(nested); });
+       }},
+      {"array that holds itself",
+       [&] {
+         com::UniqueSafeArray array(SafeArrayCreateVector(VT_VARIANT, 0, 1));
+         LONG index = 0;
+         VARIANT* element = nullptr;
+         SafeArrayPtrOfIndex(array.get(), &index, reinterpret_cast<void**>(&element));
+         element->parray = array.get();
+         element->vt = VT_ARRAY | VT_VARIANT;
+         // Unlinked before the array is destroyed, or destroying it would never end.
+         const std::unique_ptr<VARIANT, void (*)(VARIANT*)> unlink(element, [](VARIANT* e) { e->vt = VT_EMPTY; });
+         return convert(borrowedArray(VT_VARIANT, array.get()));
        }},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     try {
-      com::fromComVariant(*row.raw().get());
+      row.convert();
       ADD_FAILURE() << "converted";
     } catch (const rt::RuntimeError& failure) {
       EXPECT_EQ(failure.number(), rt::kTypeMismatch);
