@@ -174,8 +174,18 @@ void MainWindow::setBusy(bool busy) {
 }
 
 void MainWindow::raiseEvent(void (app::Form1::*procedure)()) {
+  if (eventRunning_) {
+    if (procedure == &app::Form1::cmdAnnulla_Click) closeWhenIdle_ = true;
+    return;
+  }
+  eventRunning_ = true;
   errors::runEventProcedure([&] { (form_->*procedure)(); },
                             [&](const rt::Text& message) { endWithRuntimeError(message); });
+  eventRunning_ = false;
+  if (closeWhenIdle_) {
+    closeWhenIdle_ = false;
+    Unload();
+  }
 }
 
 void MainWindow::endWithRuntimeError(const rt::Text& message) {
@@ -254,6 +264,12 @@ LRESULT MainWindow::handle(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     case WM_DRAWITEM:
       drawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
       return TRUE;
+    case WM_CLOSE:
+      if (eventRunning_) {
+        closeWhenIdle_ = true;
+        return 0;
+      }
+      break;
     case WM_SETCURSOR:
       if (busy_) {
         SetCursor(LoadCursorW(nullptr, IDC_WAIT));

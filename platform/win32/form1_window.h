@@ -67,7 +67,9 @@ class MainWindow final : public app::Form1Window {
   void layout(UINT dpi);
   void drawButton(const DRAWITEMSTRUCT& item) const;
   // Runs an event procedure; a failure that leaves it ends the utility with the run-time error
-  // message.
+  // message. An event that arrives while one runs (from inside a message box, the report
+  // dialog or a COM call that pumps messages) starts nothing: a second run would overwrite the
+  // failure the first one is reporting. A close asked for meanwhile waits for the run to end.
   void raiseEvent(void (app::Form1::*procedure)());
   void endWithRuntimeError(const rt::Text& message);
 
@@ -84,6 +86,8 @@ class MainWindow final : public app::Form1Window {
   UniqueGdiObject<HFONT> resultsFont_;
   UniqueGdiObject<HFONT> buttonFont_;
   bool busy_ = false;
+  bool eventRunning_ = false;
+  bool closeWhenIdle_ = false;
   int exitCode_ = 0;
 };
 

@@ -9,11 +9,16 @@
 //   text         --hwnd H [--id N] [--timeout MS]   a window's or a control's text (WM_GETTEXT)
 //   click        --hwnd H --id N [--wait MS]        BM_CLICK: posted, or sent and waited for
 //                                          until it returns or a message box of the process opens
+//   notify       --hwnd H --id N           the button's click notification (WM_COMMAND BN_CLICKED)
+//                                          posted to H, as it arrives inside a modal loop; returns
+//                                          once H's thread has dispatched it
 //   key          --hwnd H --key tab|enter|escape   a key posted to the focused control
 //   chars        --hwnd H --chars TEXT     characters posted to the focused control
 //   type         --hwnd H --id N --chars TEXT   clicks into a control, then types into it
 //   focus        --hwnd H                  the control that has the focus in the window's thread
 //   message-box  --pid P [--timeout MS]    a message box of the process: caption, text, buttons, icon
+//   windows      --pid P                   the process's visible top-level windows: class, caption,
+//                                          rectangle, owner, and the work area of their monitor
 //   press        --hwnd H --button TEXT    clicks a button of a message box (or --id N)
 //   close        --hwnd H [--how wm_close|sc_close]
 //   wait-exit    --pid P [--timeout MS]    waits for the process to end and gives its exit code
@@ -497,6 +502,39 @@ std::string click(const Options& options) {
       .str();
 }
 
+std::string notify(const Options& options) {
+  const HWND window = options.window();
+  const HWND button = control(window, options);
+  const WPARAM command = MAKEWPARAM(static_cast<WORD>(GetDlgCtrlID(button)), BN_CLICKED);
+  if (!PostMessageW(window, WM_COMMAND, command, reinterpret_cast<LPARAM>(button)))
+    throw std::runtime_error("cannot post the notification");
+  waitUntilHandled(window, 1);
+  return JsonObject().add("window_alive", jsonBool(IsWindow(window))).str();
+}
+
+std::string windows(const Options& options) {
+  const auto process = static_cast<DWORD>(options.number(L"pid"));
+  std::vector<std::string> found;
+  for (const HWND window : topLevelWindows()) {
+    if (!IsWindowVisible(window) || processOf(window) != process) continue;
+    RECT frame;
+    GetWindowRect(window, &frame);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor);
+    const std::optional<std::wstring> caption = windowText(window);
+    found.push_back(JsonObject()
+                        .add("hwnd", jsonWindow(window))
+                        .add("class", jsonText(className(window)))
+                        .add("caption", caption ? jsonText(*caption) : "null")
+                        .add("window", jsonRect(frame))
+                        .add("owner", jsonWindow(GetWindow(window, GW_OWNER)))
+                        .add("work_area", jsonRect(monitor.rcWork))
+                        .str());
+  }
+  return JsonObject().add("windows", jsonList(found)).str();
+}
+
 std::string key(const Options& options) {
   const HWND window = options.window();
   const std::wstring name = options.requiredText(L"key");
@@ -636,6 +674,7 @@ const std::map<std::wstring, Command>& commands() {
       {L"click", &click},            {L"key", &key},           {L"chars", &chars},
       {L"type", &type},              {L"focus", &focus},       {L"message-box", &messageBox},
       {L"press", &press},            {L"close", &close},       {L"wait-exit", &waitExit},
+      {L"notify", &notify},          {L"windows", &windows},
   };
   return table;
 }

@@ -87,6 +87,15 @@ class Utility:
     def message_box(self, timeout_ms=20000):
         return self._driver("message-box", pid=self.pid, timeout=timeout_ms)
 
+    def notify_click(self, control_id):
+        """A button's click notification, posted as it would arrive inside a modal loop; returns
+        once the utility has dispatched it."""
+        return self._driver("notify", hwnd=self.hwnd, id=control_id)
+
+    def windows(self):
+        """The process's visible top-level windows."""
+        return self._driver("windows", pid=self.pid)["windows"]
+
     def press(self, box, button):
         self._driver("press", hwnd=box["hwnd"], button=button)
 
