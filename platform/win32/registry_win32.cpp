@@ -6,6 +6,15 @@ namespace win32 {
 
 namespace {
 
+// A key handle travels through the portable core as an integer as wide as a pointer, and the
+// predefined roots are 32-bit values sign-extended to that width, as windows.h defines them:
+// zero-extended, 0x80000002 would be no key at all to 64-bit Windows.
+static_assert(sizeof(registry::KeyHandle) == sizeof(HKEY));
+static_assert(static_cast<ULONG_PTR>(static_cast<LONG_PTR>(registry::kHKeyLocalMachine)) ==
+              static_cast<ULONG_PTR>(static_cast<LONG>(0x80000002)));
+static_assert(static_cast<ULONG_PTR>(static_cast<LONG_PTR>(registry::kHKeyCurrentUser)) ==
+              static_cast<ULONG_PTR>(static_cast<LONG>(0x80000001)));
+
 HKEY keyOf(registry::KeyHandle key) { return reinterpret_cast<HKEY>(key); }
 
 }  // namespace

@@ -1,6 +1,12 @@
 #include "platform/win32/wininet_connection.h"
 
+// Only for the declaration, to check the pointer type below against it: nothing is imported.
+#include <wininet.h>
+// wininet.h maps the name to its W function; here it is the connection test's own method.
+#undef InternetCheckConnection
+
 #include <string>
+#include <type_traits>
 
 #include "platform/win32/text_win32.h"
 #include "runtime/runtime_error.h"
@@ -9,7 +15,7 @@ namespace win32 {
 
 namespace {
 
-constexpr DWORD kForceConnection = 0x00000001;  // FLAG_ICC_FORCE_CONNECTION
+constexpr DWORD kForceConnection = FLAG_ICC_FORCE_CONNECTION;
 constexpr int32_t kEntryPointNotFound = 453;
 
 std::string ansi(rt::TextView text) {
@@ -21,6 +27,10 @@ std::string ansi(rt::TextView text) {
 }
 
 }  // namespace
+
+// The function is called through a pointer of our own type: a calling convention that differs
+// from the DLL's would go unnoticed on x86-64 and corrupt the stack of the 32-bit program.
+static_assert(std::is_same_v<WininetConnectionTest::CheckConnection, decltype(&InternetCheckConnectionA)>);
 
 WininetConnectionTest::WininetConnectionTest() : library_(loadSystemLibrary(L"wininet.dll")) {}
 

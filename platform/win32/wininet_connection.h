@@ -20,8 +20,9 @@ class WininetConnectionTest final : public checks::ConnectionTest {
   // the first call as a declared DLL function does.
   int32_t InternetCheckConnection(rt::TextView url) override;
 
- private:
   using CheckConnection = BOOL(WINAPI*)(LPCSTR url, DWORD flags, DWORD reserved);
+
+ private:
 
   UniqueModule library_;
   CheckConnection check_ = nullptr;
