@@ -83,6 +83,8 @@ int run(HINSTANCE instance, int showCommand) {
   win32::MainWindow window(instance);
   app::Form1 form(protocol, window, modRegistro, checks);
   if (!window.create(form, showCommand)) return 1;
+  // Before the first click can start a run, and after the window is up so as not to delay it.
+  connection.load();
   return window.runMessageLoop();
 }
 

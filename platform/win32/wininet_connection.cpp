@@ -32,13 +32,13 @@ std::string ansi(rt::TextView text) {
 // from the DLL's would go unnoticed on x86-64 and corrupt the stack of the 32-bit program.
 static_assert(std::is_same_v<WininetConnectionTest::CheckConnection, decltype(&InternetCheckConnectionA)>);
 
-WininetConnectionTest::WininetConnectionTest() : library_(loadSystemLibrary(L"wininet.dll")) {}
+void WininetConnectionTest::load() {
+  if (!library_) library_ = loadSystemLibrary(L"wininet.dll");
+}
 
 int32_t WininetConnectionTest::InternetCheckConnection(rt::TextView url) {
-  if (!library_) {
-    library_ = loadSystemLibrary(L"wininet.dll");
-    if (!library_) rt::raise(rt::kFileNotFound, u"Impossibile trovare il file: wininet.dll");
-  }
+  load();
+  if (!library_) rt::raise(rt::kFileNotFound, u"Impossibile trovare il file: wininet.dll");
   if (!check_) {
     check_ = procedure<CheckConnection>(library_.get(), "InternetCheckConnectionA");
     if (!check_)
