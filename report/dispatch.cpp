@@ -4,6 +4,8 @@
 #include <new>
 #include <string>
 
+#include "arrays.h"
+
 namespace vbgreport {
 
 const char* callKindName(CallKind kind) noexcept {
@@ -16,10 +18,7 @@ const char* callKindName(CallKind kind) noexcept {
   return "method";
 }
 
-VARTYPE valueType(const VARIANT& value) noexcept {
-  if (V_VT(&value) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(&value)) return valueType(*V_VARIANTREF(&value));
-  return V_VT(&value) & ~VT_BYREF;
-}
+VARTYPE valueType(const VARIANT& value) noexcept { return V_VT(&referencedValue(value)) & ~VT_BYREF; }
 
 HRESULT DispatchObject::QueryInterface(REFIID interfaceId, void** object) noexcept {
   if (!object) return E_POINTER;
@@ -133,9 +132,22 @@ HRESULT DispatchObject::Invoke(DISPID id, REFIID interfaceId, LCID, WORD flags, 
   const Member* member = findMember(id);
   if (!member) return DISP_E_MEMBERNOTFOUND;
 
+  // Every argument is looked at before anything reads it, the log included: a value whose label
+  // lies about what is there is refused whole.
+  HRESULT refusal = S_OK;
+  UINT refused = 0;
+  for (UINT position = 0; position < parameters->cArgs && SUCCEEDED(refusal); ++position) {
+    refusal = checkValue(parameters->rgvarg[position]);
+    refused = position;
+  }
+
   CallKind kind = CallKind::Method;
   HRESULT hr = classify(*member, flags, *parameters, &kind);
-  const Call call(*member, kind, *parameters);
+  if (SUCCEEDED(hr) && FAILED(refusal)) {
+    hr = refusal;
+    if (argumentError) *argumentError = refused;
+  }
+  const Call call(*member, kind, *parameters, SUCCEEDED(refusal));
   unique_variant value;
   if (SUCCEEDED(hr)) {
     try {

@@ -1,6 +1,7 @@
 // IDispatch over a fixed table of members, for the component's two classes. Names resolve
 // case-insensitively as in the automation languages; arguments are checked here once, so each
-// class only sees calls of the right kind and count. No exception leaves a COM method.
+// class only sees calls of the right kind and count, with values it can read safely. No
+// exception leaves a COM method.
 #pragma once
 
 #include <windows.h>
@@ -30,11 +31,13 @@ struct Member {
 // holds them last first.
 class Call {
  public:
-  Call(const Member& member, CallKind kind, const DISPPARAMS& parameters) noexcept
-      : member_(member), kind_(kind), parameters_(parameters) {}
+  Call(const Member& member, CallKind kind, const DISPPARAMS& parameters, bool argumentsReadable) noexcept
+      : member_(member), kind_(kind), parameters_(parameters), argumentsReadable_(argumentsReadable) {}
 
   const Member& member() const noexcept { return member_; }
   CallKind kind() const noexcept { return kind_; }
+  // False when an argument failed checkValue: then nothing may look at the arguments.
+  bool argumentsReadable() const noexcept { return argumentsReadable_; }
   UINT argumentCount() const noexcept { return parameters_.cArgs; }
   const VARIANT& argument(UINT index) const noexcept { return parameters_.rgvarg[positionOf(index)]; }
   // Where the argument sits in DISPPARAMS, as DISP_E_TYPEMISMATCH reports it.
@@ -45,6 +48,7 @@ class Call {
   const Member& member_;
   CallKind kind_;
   const DISPPARAMS& parameters_;
+  bool argumentsReadable_;
 };
 
 // The type of a value once a by-reference variant is followed (VT_BYREF dropped).

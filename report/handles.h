@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace vbgreport {
 
@@ -222,5 +223,45 @@ class unique_file {
  private:
   HANDLE file_ = INVALID_HANDLE_VALUE;
 };
+
+// A device context of the whole screen, released with ReleaseDC.
+class unique_screen_dc {
+ public:
+  unique_screen_dc() noexcept : context_(GetDC(nullptr)) {}
+  ~unique_screen_dc() {
+    if (context_) ReleaseDC(nullptr, context_);
+  }
+  unique_screen_dc(const unique_screen_dc&) = delete;
+  unique_screen_dc& operator=(const unique_screen_dc&) = delete;
+
+  HDC get() const noexcept { return context_; }
+
+ private:
+  HDC context_;
+};
+
+// Windows disabled for as long as this lives, enabled again afterwards: the ones given that were
+// enabled when it started, and only those.
+class disabled_windows {
+ public:
+  explicit disabled_windows(const std::vector<HWND>& windows) {
+    disabled_.reserve(windows.size());
+    for (HWND window : windows)
+      if (IsWindowEnabled(window)) {
+        disabled_.push_back(window);
+        EnableWindow(window, FALSE);
+      }
+  }
+  ~disabled_windows() {
+    for (HWND window : disabled_)
+      if (IsWindow(window)) EnableWindow(window, TRUE);
+  }
+  disabled_windows(const disabled_windows&) = delete;
+  disabled_windows& operator=(const disabled_windows&) = delete;
+
+ private:
+  std::vector<HWND> disabled_;
+};
+
 
 }  // namespace vbgreport

@@ -1,5 +1,6 @@
 #include "json_log.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -143,16 +144,16 @@ void appendScalar(std::string& out, const VARIANT& value) {
   }
 }
 
+// The first kMostShownElements of each dimension; "bounds" tells how many there are.
 void appendDimension(std::string& out, SAFEARRAY* array, VARTYPE elementType, const std::vector<Bounds>& bounds,
                      std::vector<LONG>& indices, size_t dimension) {
   out += '[';
-  for (LONG index = bounds[dimension].lower; index <= bounds[dimension].upper; ++index) {
-    if (index != bounds[dimension].lower) out += ',';
-    indices[dimension] = index;
+  const ULONG shown = std::min(bounds[dimension].count, kMostShownElements);
+  for (ULONG i = 0; i < shown; ++i) {
+    if (i) out += ',';
+    indices[dimension] = static_cast<LONG>(bounds[dimension].lower + static_cast<long long>(i));
     if (dimension + 1 < bounds.size())
       appendDimension(out, array, elementType, bounds, indices, dimension + 1);
-    else if (elementType == VT_RECORD)
-      out += "{\"vt\":\"VT_RECORD\",\"value\":null}";
     else
       appendJsonValue(out, elementAt(array, elementType, indices).get());
   }
@@ -170,14 +171,14 @@ void appendArray(std::string& out, const VARIANT& value) {
   if (bounds.empty())
     out += "[]";
   else
-    appendDimension(out, array, V_VT(&value) & VT_TYPEMASK, bounds, indices, 0);
+    appendDimension(out, array, V_VT(&referencedValue(value)) & VT_TYPEMASK, bounds, indices, 0);
   out += ",\"bounds\":[";
   for (size_t i = 0; i < bounds.size(); ++i) {
     if (i) out += ',';
     out += '[';
     appendNumber(out, static_cast<long>(bounds[i].lower));
     out += ',';
-    appendNumber(out, static_cast<long>(bounds[i].upper));
+    appendNumber(out, bounds[i].upper());
     out += ']';
   }
   out += ']';
@@ -225,12 +226,16 @@ void logCall(long instance, const Call& call, const VARIANT* result, HRESULT out
     appendJsonString(line, std::wstring_view(call.member().name));
     line += ",\"kind\":";
     appendJsonString(line, callKindName(call.kind()));
-    line += ",\"args\":[";
-    for (UINT i = 0; i < call.argumentCount(); ++i) {
-      if (i) line += ',';
-      appendJsonValue(line, call.argument(i));
+    if (call.argumentsReadable()) {
+      line += ",\"args\":[";
+      for (UINT i = 0; i < call.argumentCount(); ++i) {
+        if (i) line += ',';
+        appendJsonValue(line, call.argument(i));
+      }
+      line += ']';
+    } else {
+      line += ",\"args\":null";  // refused unread
     }
-    line += ']';
     if (result) {
       line += ",\"result\":";
       appendJsonValue(line, *result);

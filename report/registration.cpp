@@ -1,40 +1,174 @@
-// Self-registration. DllRegisterServer and DllUnregisterServer work on the machine's classes
-// (HKLM\Software\Classes); DllInstall with "user" on the current user's (HKCU\Software\Classes),
-// which needs no administrator rights: regsvr32 /n /i:user VBGuardReport.dll.
-#include <windows.h>
-#include <objbase.h>
-#include <olectl.h>
+#include "registration.h"
 
-#include <string>
-#include <vector>
+#include <objbase.h>
 
 #include "handles.h"
-#include "server.h"
 
 namespace vbgreport {
 namespace {
 
-enum class Scope { Machine, User };
+class WindowsRegistry final : public Registry {
+ public:
+  LSTATUS keyExists(HKEY root, const std::wstring& path, bool* exists) override {
+    unique_hkey key;
+    const LSTATUS status = RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, key.put());
+    *exists = status == ERROR_SUCCESS;
+    return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
+  }
 
-unique_hkey openClasses(Scope scope, bool create) {
-  const HKEY root = scope == Scope::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-  unique_hkey classes;
-  if (create)
-    checkStatus(RegCreateKeyExW(root, L"Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, classes.put(), nullptr));
-  else
-    checkStatus(RegOpenKeyExW(root, L"Software\\Classes", 0, KEY_ALL_ACCESS, classes.put()));
-  return classes;
+  LSTATUS createKey(HKEY root, const std::wstring& path, bool* created) override {
+    unique_hkey key;
+    DWORD disposition = 0;
+    const LSTATUS status = RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE,
+                                           nullptr, key.put(), &disposition);
+    *created = status == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY;
+    return status;
+  }
+
+  LSTATUS queryValue(HKEY root, const std::wstring& path, const wchar_t* name, RegistryValue* value) override {
+    unique_hkey key;
+    LSTATUS status = RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, key.put());
+    if (status != ERROR_SUCCESS) return status;
+    for (;;) {
+      DWORD size = static_cast<DWORD>(value->data.size());
+      status = RegQueryValueExW(key.get(), name, nullptr, &value->type, value->data.empty() ? nullptr : value->data.data(), &size);
+      if (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && value->data.empty() && size > 0)) {
+        value->data.resize(size);
+        continue;
+      }
+      if (status == ERROR_SUCCESS) value->data.resize(size);
+      return status;
+    }
+  }
+
+  LSTATUS setValue(HKEY root, const std::wstring& path, const wchar_t* name, const RegistryValue& value) override {
+    unique_hkey key;
+    const LSTATUS status = RegOpenKeyExW(root, path.c_str(), 0, KEY_SET_VALUE, key.put());
+    if (status != ERROR_SUCCESS) return status;
+    return RegSetValueExW(key.get(), name, 0, value.type, value.data.data(), static_cast<DWORD>(value.data.size()));
+  }
+
+  LSTATUS deleteValue(HKEY root, const std::wstring& path, const wchar_t* name) override {
+    unique_hkey key;
+    const LSTATUS status = RegOpenKeyExW(root, path.c_str(), 0, KEY_SET_VALUE, key.put());
+    if (status != ERROR_SUCCESS) return status;
+    return RegDeleteValueW(key.get(), name);
+  }
+
+  LSTATUS deleteKey(HKEY root, const std::wstring& path) override { return RegDeleteKeyW(root, path.c_str()); }
+
+  LSTATUS deleteTree(HKEY root, const std::wstring& path) override {
+    // Opened with what emptying and removing it takes, and nothing more.
+    unique_hkey key;
+    LSTATUS status = RegOpenKeyExW(root, path.c_str(), 0, DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE,
+                                   key.put());
+    if (status != ERROR_SUCCESS) return status;
+    status = RegDeleteTreeW(key.get(), nullptr);
+    key.reset();
+    if (status != ERROR_SUCCESS) return status;
+    return RegDeleteKeyW(root, path.c_str());
+  }
+};
+
+// What one registration changed, so that a failure can undo it: the keys it created, and each
+// value it set with what the value held before (nothing when it was absent).
+class RegistryChanges {
+ public:
+  RegistryChanges(Registry& registry, HKEY root) noexcept : registry_(registry), root_(root) {}
+  RegistryChanges(const RegistryChanges&) = delete;
+  RegistryChanges& operator=(const RegistryChanges&) = delete;
+  ~RegistryChanges() { undo(); }
+
+  // Creates the key at `path` and each missing key on the way, from `existing` down.
+  void createKey(const std::wstring& existing, const std::wstring& path) {
+    for (size_t end = existing.size(); end < path.size();) {
+      end = path.find(L'\\', end + 1);
+      if (end == std::wstring::npos) end = path.size();
+      const std::wstring level = path.substr(0, end);
+      bool created = false;
+      checkStatus(registry_.createKey(root_, level, &created));
+      if (created) createdKeys_.push_back(level);
+    }
+  }
+
+  void setText(const std::wstring& path, const wchar_t* name, std::wstring_view text) {
+    SetValue change{path, name ? name : L"", name == nullptr, false, {}};
+    const LSTATUS status = registry_.queryValue(root_, path, name, &change.before);
+    if (status == ERROR_SUCCESS)
+      change.existed = true;
+    else if (status != ERROR_FILE_NOT_FOUND)
+      checkStatus(status);
+    setValues_.push_back(std::move(change));
+    checkStatus(registry_.setValue(root_, path, name, textValue(text)));
+  }
+
+  void commit() noexcept {
+    createdKeys_.clear();
+    setValues_.clear();
+  }
+
+ private:
+  struct SetValue {
+    std::wstring path;
+    std::wstring name;
+    bool isDefault;
+    bool existed;
+    RegistryValue before;
+  };
+
+  // Latest change first. Best effort: a step that fails does not stop the others.
+  void undo() noexcept {
+    for (auto change = setValues_.rbegin(); change != setValues_.rend(); ++change) {
+      const wchar_t* name = change->isDefault ? nullptr : change->name.c_str();
+      try {
+        if (change->existed)
+          registry_.setValue(root_, change->path, name, change->before);
+        else
+          registry_.deleteValue(root_, change->path, name);
+      } catch (...) {
+      }
+    }
+    for (auto key = createdKeys_.rbegin(); key != createdKeys_.rend(); ++key) {
+      try {
+        registry_.deleteKey(root_, *key);
+      } catch (...) {
+      }
+    }
+    commit();
+  }
+
+  Registry& registry_;
+  HKEY root_;
+  std::vector<std::wstring> createdKeys_;
+  std::vector<SetValue> setValues_;
+};
+
+bool sameText(std::wstring_view a, std::wstring_view b) noexcept {
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-unique_hkey createKey(HKEY parent, const std::wstring& path) {
-  unique_hkey key;
-  checkStatus(RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr));
-  return key;
+// The text of a REG_SZ or REG_EXPAND_SZ value, without its terminator; nothing when absent.
+std::optional<std::wstring> textAt(Registry& registry, HKEY root, const std::wstring& path) {
+  RegistryValue value;
+  const LSTATUS status = registry.queryValue(root, path, nullptr, &value);
+  if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
+  checkStatus(status);
+  if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) return std::wstring();
+  std::wstring text(reinterpret_cast<const wchar_t*>(value.data.data()), value.data.size() / sizeof(wchar_t));
+  if (const size_t end = text.find(L'\0'); end != std::wstring::npos) text.resize(end);
+  return text;
 }
 
-void setText(HKEY key, const wchar_t* name, const std::wstring& text) {
-  checkStatus(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                             static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
+void deleteTreeIfPresent(Registry& registry, HKEY root, const std::wstring& path) {
+  const LSTATUS status = registry.deleteTree(root, path);
+  if (status != ERROR_FILE_NOT_FOUND) checkStatus(status);
+}
+
+}  // namespace
+
+Registry& windowsRegistry() {
+  static WindowsRegistry registry;
+  return registry;
 }
 
 std::wstring classIdText(const CLSID& classId) {
@@ -43,104 +177,72 @@ std::wstring classIdText(const CLSID& classId) {
   return text;
 }
 
-std::wstring modulePath() {
-  std::vector<wchar_t> path(MAX_PATH);
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(serverModule(), path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) throw Failure(HRESULT_FROM_WIN32(GetLastError()));
-    if (length < path.size()) return std::wstring(path.data(), length);
-    path.resize(path.size() * 2);
-  }
+RegistryValue textValue(std::wstring_view text) {
+  RegistryValue value{REG_SZ, {}};
+  const auto* bytes = reinterpret_cast<const BYTE*>(text.data());
+  value.data.assign(bytes, bytes + text.size() * sizeof(wchar_t));
+  value.data.insert(value.data.end(), sizeof(wchar_t), 0);
+  return value;
 }
 
-// The default value of classes\path; empty when the key or value is absent.
-std::wstring defaultText(HKEY classes, const std::wstring& path) {
-  wchar_t text[64] = L"";
-  DWORD size = sizeof text;
-  if (RegGetValueW(classes, path.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS) return {};
-  return text;
-}
-
-void deleteTree(HKEY classes, const std::wstring& path) {
-  const LSTATUS status = RegDeleteTreeW(classes, path.c_str());
-  if (status != ERROR_FILE_NOT_FOUND) checkStatus(status);
-}
-
-void registerClass(HKEY classes, const ServedClass& served, const std::wstring& serverPath) {
-  const std::wstring classKeyPath = L"CLSID\\" + classIdText(*served.classId);
-  const unique_hkey classKey = createKey(classes, classKeyPath);
-  setText(classKey.get(), nullptr, served.friendlyName);
-  const unique_hkey server = createKey(classKey.get(), L"InprocServer32");
-  setText(server.get(), nullptr, serverPath);
-  setText(server.get(), L"ThreadingModel", L"Apartment");
-  setText(createKey(classKey.get(), L"ProgID").get(), nullptr, served.progId);
-
-  const unique_hkey progIdKey = createKey(classes, served.progId);
-  setText(progIdKey.get(), nullptr, served.friendlyName);
-  setText(createKey(progIdKey.get(), L"CLSID").get(), nullptr, classIdText(*served.classId));
-}
-
-void unregisterClass(HKEY classes, const ServedClass& served) {
-  const std::wstring classId = classIdText(*served.classId);
-  deleteTree(classes, L"CLSID\\" + classId);
-  // The name may have been taken over by another component since; leave it to that one.
-  const std::wstring progIdClass = std::wstring(served.progId) + L"\\CLSID";
-  if (CompareStringOrdinal(defaultText(classes, progIdClass).c_str(), -1, classId.c_str(), -1, TRUE) == CSTR_EQUAL)
-    deleteTree(classes, served.progId);
-}
-
-HRESULT unregisterAll(Scope scope) noexcept {
+HRESULT registerClasses(Registry& registry, HKEY root, const std::wstring& classes, std::span<const ServedClass> served,
+                        const std::wstring& serverPath) noexcept {
   try {
-    unique_hkey classes;
-    const LSTATUS status = RegOpenKeyExW(scope == Scope::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
-                                         L"Software\\Classes", 0, KEY_ALL_ACCESS, classes.put());
-    if (status == ERROR_FILE_NOT_FOUND) return S_OK;
-    checkStatus(status);
-    size_t count = 0;
-    const ServedClass* served = servedClasses(&count);
-    for (size_t i = 0; i < count; ++i) unregisterClass(classes.get(), served[i]);
+    RegistryChanges changes(registry, root);
+    changes.createKey(L"", classes);
+    for (const ServedClass& one : served) {
+      const std::wstring classKey = classes + L"\\CLSID\\" + classIdText(*one.classId);
+      changes.createKey(classes, classKey);
+      changes.setText(classKey, nullptr, one.friendlyName);
+      changes.createKey(classKey, classKey + L"\\InprocServer32");
+      changes.setText(classKey + L"\\InprocServer32", nullptr, serverPath);
+      changes.setText(classKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
+      changes.createKey(classKey, classKey + L"\\ProgID");
+      changes.setText(classKey + L"\\ProgID", nullptr, one.progId);
+
+      const std::wstring progIdKey = classes + L"\\" + one.progId;
+      changes.createKey(classes, progIdKey);
+      changes.setText(progIdKey, nullptr, one.friendlyName);
+      changes.createKey(progIdKey, progIdKey + L"\\CLSID");
+      changes.setText(progIdKey + L"\\CLSID", nullptr, classIdText(*one.classId));
+    }
+    changes.commit();
     return S_OK;
   } catch (const Failure& failure) {
     return failure.code();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
   } catch (...) {
     return E_UNEXPECTED;
   }
 }
 
-HRESULT registerAll(Scope scope) noexcept {
+HRESULT unregisterClasses(Registry& registry, HKEY root, const std::wstring& classes,
+                          std::span<const ServedClass> served, const std::wstring& serverPath) noexcept {
   try {
-    const std::wstring serverPath = modulePath();
-    const unique_hkey classes = openClasses(scope, true);
-    size_t count = 0;
-    const ServedClass* served = servedClasses(&count);
-    for (size_t i = 0; i < count; ++i) registerClass(classes.get(), served[i], serverPath);
+    for (const ServedClass& one : served) {
+      const std::wstring classId = classIdText(*one.classId);
+      const std::wstring classKey = classes + L"\\CLSID\\" + classId;
+      bool classPresent = false;
+      checkStatus(registry.keyExists(root, classKey, &classPresent));
+      const std::optional<std::wstring> server = textAt(registry, root, classKey + L"\\InprocServer32");
+      if (classPresent && server && sameText(*server, serverPath)) {
+        deleteTreeIfPresent(registry, root, classKey);
+        classPresent = false;
+      }
+      // A ProgID that names another class, or a class served by another module, stays.
+      const std::wstring progIdKey = classes + L"\\" + one.progId;
+      const std::optional<std::wstring> named = textAt(registry, root, progIdKey + L"\\CLSID");
+      if (!classPresent && named && sameText(*named, classId)) deleteTreeIfPresent(registry, root, progIdKey);
+    }
     return S_OK;
   } catch (const Failure& failure) {
-    unregisterAll(scope);  // no half registration left behind
     return failure.code();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
   } catch (...) {
-    unregisterAll(scope);
     return E_UNEXPECTED;
   }
 }
 
-}  // namespace
 }  // namespace vbgreport
-
-using namespace vbgreport;
-
-extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return registerAll(Scope::Machine); }
-
-extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() { return unregisterAll(Scope::Machine); }
-
-// "user" for the current user only; nothing (or "machine") for the machine, as DllRegisterServer.
-extern "C" HRESULT STDAPICALLTYPE DllInstall(BOOL install, LPCWSTR commandLine) {
-  Scope scope = Scope::Machine;
-  if (commandLine && *commandLine) {
-    if (CompareStringOrdinal(commandLine, -1, L"user", -1, TRUE) == CSTR_EQUAL)
-      scope = Scope::User;
-    else if (CompareStringOrdinal(commandLine, -1, L"machine", -1, TRUE) != CSTR_EQUAL)
-      return E_INVALIDARG;
-  }
-  return install ? registerAll(scope) : unregisterAll(scope);
-}

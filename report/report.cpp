@@ -6,8 +6,10 @@
 #include "classes.h"
 #include "dialog.h"
 #include "dispatch.h"
-#include "json_log.h"
 #include "report_text.h"
+#if VBGUARD_REPORT_TEST_HOOKS
+#include "json_log.h"
+#endif
 
 namespace vbgreport {
 namespace {
@@ -132,9 +134,11 @@ class VBGuardReport final : public DispatchObject {
     throw Failure::rejection(DISP_E_MEMBERNOTFOUND);
   }
 
+#if VBGUARD_REPORT_TEST_HOOKS
   void callFinished(const Call& call, const VARIANT* result, HRESULT outcome) noexcept override {
     logCall(instance_, call, result, outcome);
   }
+#endif
 
  private:
   using Reader = unique_variant (*)(const Call&, UINT);
@@ -158,7 +162,7 @@ class VBGuardReport final : public DispatchObject {
     return askDialog(dialog.get(), reportText(content), reportCaption(appTitle));
   }
 
-  const long instance_;
+  const long instance_;  // as the call log names it
   com_ptr<IDispatch> dialog_;
   unique_variant description_, appPath_, appTitle_, userData_;
   unique_variant variableLists_[4];

@@ -1,5 +1,6 @@
 #include "report_text.h"
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -10,9 +11,11 @@
 namespace vbgreport {
 namespace {
 
+// A value longer than this is cut, so that one value cannot bury the others.
 constexpr size_t kLongestText = 200;
-constexpr LONG kMostElements = 20;
 constexpr wchar_t kEllipsis[] = L"\u2026";
+// What follows the first kMostShownElements elements of a longer list.
+constexpr wchar_t kMoreElements[] = L"...";
 
 std::wstring cutShort(std::wstring_view text) {
   if (text.size() <= kLongestText) return std::wstring(text);
@@ -70,17 +73,15 @@ std::wstring dimensionText(SAFEARRAY* array, VARTYPE elementType, const std::vec
                            std::vector<LONG>& indices, size_t dimension) {
   std::wstring text = L"[";
   const Bounds& range = bounds[dimension];
-  for (LONG index = range.lower; index <= range.upper; ++index) {
-    if (index != range.lower) text += L", ";
-    if (index - range.lower == kMostElements) {
-      text += kEllipsis;
+  for (ULONG i = 0; i < range.count; ++i) {
+    if (i) text += L", ";
+    if (i == kMostShownElements) {
+      text += kMoreElements;
       break;
     }
-    indices[dimension] = index;
+    indices[dimension] = static_cast<LONG>(range.lower + static_cast<long long>(i));
     if (dimension + 1 < bounds.size())
       text += dimensionText(array, elementType, bounds, indices, dimension + 1);
-    else if (elementType == VT_RECORD)
-      text += L"<Record>";
     else
       text += displayValue(elementAt(array, elementType, indices).get(), true);
   }
@@ -96,16 +97,19 @@ std::wstring arrayText(const VARIANT& value) {
   return dimensionText(array, V_VT(&referencedValue(value)) & VT_TYPEMASK, bounds, indices, 0);
 }
 
-// The elements of a one-dimensional list, whatever its lower bound; empty when never allocated.
-std::vector<unique_variant> listElements(const VARIANT& list) {
+// The first kMostShownElements elements of a one-dimensional list, whatever its lower bound;
+// empty when never allocated. `more` tells whether the list goes on.
+std::vector<unique_variant> listElements(const VARIANT& list, bool* more = nullptr) {
   std::vector<unique_variant> elements;
+  if (more) *more = false;
   SAFEARRAY* array = arrayOf(list);
   if (!array || SafeArrayGetDim(array) != 1) return elements;
   const Bounds range = boundsOf(array)[0];
   const VARTYPE elementType = V_VT(&referencedValue(list)) & VT_TYPEMASK;
-  if (elementType == VT_RECORD) return elements;
-  for (LONG index = range.lower; index <= range.upper; ++index)
-    elements.push_back(elementAt(array, elementType, {index}));
+  const ULONG shown = std::min(range.count, kMostShownElements);
+  for (ULONG i = 0; i < shown; ++i)
+    elements.push_back(elementAt(array, elementType, {static_cast<LONG>(range.lower + static_cast<long long>(i))}));
+  if (more) *more = range.count > shown;
   return elements;
 }
 
@@ -122,7 +126,8 @@ void appendVariableList(std::wstring& text, const wchar_t* heading, const VARIAN
     text += L"    (non ricevute)\n";
     return;
   }
-  const std::vector<unique_variant> elements = listElements(*list);
+  bool more = false;
+  const std::vector<unique_variant> elements = listElements(*list, &more);
   if (elements.empty()) {
     text += L"    " + displayValue(*list, true) + L"\n";
   } else if (elements.size() == 1) {
@@ -135,6 +140,7 @@ void appendVariableList(std::wstring& text, const wchar_t* heading, const VARIAN
       text += L"\n";
     }
   }
+  if (more) text += std::wstring(L"    ") + kMoreElements + L"\n";
 }
 
 }  // namespace
@@ -154,21 +160,24 @@ std::wstring reportText(const ReportContent& content) {
   if (!content.appTitle.empty()) text += L" in " + content.appTitle;
   text += L".\n\n";
 
-  const std::vector<unique_variant> pairs = listElements(content.description);
+  bool more = false;
+  const std::vector<unique_variant> pairs = listElements(content.description, &more);
   for (size_t i = 0; i < pairs.size(); i += 2) {
     text += trimmedLabel(pairs[i].get());
     if (i + 1 < pairs.size()) text += L": " + displayValue(pairs[i + 1].get(), false);
     text += L"\n";
   }
+  if (more) text += std::wstring(kMoreElements) + L"\n";
 
   text += L"\nApplicazione: " + content.appTitle + L"\nPercorso: " + content.appPath + L"\n";
 
   static constexpr const wchar_t* kUserLabels[] = {L"Famiglia", L"Assistenza", L"Sviluppatore", L"Produttore"};
-  const std::vector<unique_variant> user = listElements(content.userData);
+  const std::vector<unique_variant> user = listElements(content.userData, &more);
   for (size_t i = 0; i < user.size(); ++i) {
     text += i < 4 ? kUserLabels[i] : L"Altro";
     text += L": " + displayValue(user[i].get(), false) + L"\n";
   }
+  if (more) text += std::wstring(kMoreElements) + L"\n";
 
   static constexpr const wchar_t* kListHeadings[] = {L"Parametri", L"Variabili locali", L"Variabili del modulo",
                                                      L"Variabili globali"};

@@ -10,7 +10,7 @@ namespace vbgreport {
 
 // Texts in quotes when `quoteText` (in variable lists), dates as local date and time, arrays as
 // [a, b], Null, Nothing, objects by their type name, "(non allocato)" for an array never
-// allocated. Long texts and arrays are cut short so the window stays on the screen.
+// allocated. Long texts are cut short, and a list shows its first 100 elements, then "...".
 std::wstring displayValue(const VARIANT& value, bool quoteText);
 
 struct ReportContent {

@@ -1,13 +1,17 @@
-// The in-process server's entry points: class objects for the two classes and the counts that
-// tell COM when the DLL may be unloaded.
+// The in-process server's entry points: class objects for the two classes, the counts that tell
+// COM when the DLL may be unloaded, and self-registration.
 #include "server.h"
 
 #include <atomic>
 #include <iterator>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "classes.h"
 #include "dialog.h"
+#include "handles.h"
+#include "registration.h"
 #include "report.h"
 
 namespace vbgreport {
@@ -60,6 +64,42 @@ class ClassFactory final : public IClassFactory {
   ServerReference server_;
 };
 
+enum class Scope { Machine, User };
+
+constexpr wchar_t kClassesKey[] = L"Software\\Classes";
+
+HKEY rootOf(Scope scope) noexcept { return scope == Scope::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
+
+std::wstring modulePath() {
+  std::vector<wchar_t> path(MAX_PATH);
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(moduleHandle, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) throw Failure(HRESULT_FROM_WIN32(GetLastError()));
+    if (length < path.size()) return std::wstring(path.data(), length);
+    path.resize(path.size() * 2);
+  }
+}
+
+HRESULT registerAll(Scope scope) noexcept {
+  try {
+    return registerClasses(windowsRegistry(), rootOf(scope), kClassesKey, kClasses, modulePath());
+  } catch (const Failure& failure) {
+    return failure.code();
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT unregisterAll(Scope scope) noexcept {
+  try {
+    return unregisterClasses(windowsRegistry(), rootOf(scope), kClassesKey, kClasses, modulePath());
+  } catch (const Failure& failure) {
+    return failure.code();
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+}
+
 }  // namespace
 
 const ServedClass* servedClasses(size_t* count) noexcept {
@@ -106,3 +146,22 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID classId, REFIID int
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return liveObjects == 0 && serverLocks == 0 ? S_OK : S_FALSE; }
+
+// Self-registration. DllRegisterServer and DllUnregisterServer work on the machine's classes
+// (HKLM\\Software\\Classes); DllInstall with "user" on the current user's (HKCU\\Software\\Classes),
+// which needs no administrator rights: regsvr32 /n /i:user VBGuardReport.dll.
+extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return registerAll(Scope::Machine); }
+
+extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() { return unregisterAll(Scope::Machine); }
+
+// "user" for the current user only; nothing (or "machine") for the machine, as DllRegisterServer.
+extern "C" HRESULT STDAPICALLTYPE DllInstall(BOOL install, LPCWSTR commandLine) {
+  Scope scope = Scope::Machine;
+  if (commandLine && *commandLine) {
+    if (CompareStringOrdinal(commandLine, -1, L"user", -1, TRUE) == CSTR_EQUAL)
+      scope = Scope::User;
+    else if (CompareStringOrdinal(commandLine, -1, L"machine", -1, TRUE) != CSTR_EQUAL)
+      return E_INVALIDARG;
+  }
+  return install ? registerAll(scope) : unregisterAll(scope);
+}

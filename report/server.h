@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <cstddef>
+
 namespace vbgreport {
 
 struct ServedClass {

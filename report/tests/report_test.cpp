@@ -9,11 +9,18 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include <climits>
+#include <cstddef>
+#include <map>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../classes.h"
+#include "../registration.h"
 #include "fake_dialog.h"
 #include "test_support.h"
 
@@ -51,10 +58,14 @@ struct VariableLists {
   unique_variant parameters, locals, moduleVariables, globals;
 };
 
-VariableLists variableLists(IDispatch* someObject) {
+// An installer value as long as the one that once pushed the report off the screen.
+const std::wstring kLongValue = std::wstring(40000, L'x') + L"<end>";
+
+VariableLists variableLists(IDispatch* someObject, bool withLongValue) {
   std::vector<std::pair<std::wstring, unique_variant>> parameters, locals, globals;
   parameters.emplace_back(L"sPath", text(kTrickyPath));
   parameters.emplace_back(L"nCount", shortValue(7));
+  if (withLongValue) parameters.emplace_back(L"strValore", text(kLongValue));
   locals.emplace_back(L"lngRet", longValue(-5));
   locals.emplace_back(L"vEmpty", emptyValue());
   locals.emplace_back(L"vNull", nullValue());
@@ -73,7 +84,7 @@ VariableLists variableLists(IDispatch* someObject) {
 
 // The calls the utility makes for one failure, in its order. `dialog` replaces the component's
 // own dialog object when given.
-LONG reportFailure(IDispatch* dialog = nullptr) {
+LONG reportFailure(IDispatch* dialog = nullptr, bool withLongValue = false) {
   const com_ptr<IDispatch> report = createFromProgId(kReportProgId);
   {
     com_ptr<IDispatch> ownDialog;
@@ -91,7 +102,7 @@ LONG reportFailure(IDispatch* dialog = nullptr) {
       }()));
 
   const com_ptr<FakeDialog> listed = FakeDialog::create(0);
-  VariableLists lists = variableLists(listed.get());
+  VariableLists lists = variableLists(listed.get(), withLongValue);
   const Outcome set = invoke(report.get(), L"SetVariables", DISPATCH_METHOD,
                              {byRef(lists.parameters), byRef(lists.locals), byRef(lists.moduleVariables), byRef(lists.globals)});
   if (FAILED(set.code)) throw Failure(set.code, L"SetVariables");
@@ -573,6 +584,380 @@ void userInstallationUsesTheUsersClassesOnly() {
   RegDeleteTreeW(HKEY_CURRENT_USER, (std::wstring(L"Software\\Classes\\") + kDialogProgId).c_str());
 }
 
+// ---- values that lie about themselves ------------------------------------------------------
+
+// A SAFEARRAY descriptor of the test's own, copied from a real array and then altered; the real
+// array keeps the elements and frees them. The element type hidden before a descriptor is copied
+// too, where oleaut32 looks for it.
+struct ForgedArray {
+  DWORD padding[3] = {};
+  DWORD hiddenType = 0;
+  SAFEARRAY descriptor{};
+};
+static_assert(offsetof(ForgedArray, descriptor) == offsetof(ForgedArray, hiddenType) + sizeof(DWORD),
+              "the hidden type must sit right before the descriptor");
+
+// One hostile argument and what keeps it alive; `passed` is what the call receives.
+struct Hostile {
+  VARIANT passed{};
+  std::vector<unique_variant> owners;
+  std::unique_ptr<ForgedArray> forged;
+  std::unique_ptr<VARIANT> referred;
+  std::function<void()> undo;  // makes the owners safe to free again
+  Hostile() { VariantInit(&passed); }
+  Hostile(Hostile&& other) noexcept
+      : passed(other.passed), owners(std::move(other.owners)), forged(std::move(other.forged)),
+        referred(std::move(other.referred)), undo(std::exchange(other.undo, nullptr)) {}
+  Hostile& operator=(Hostile&&) = delete;
+  ~Hostile() {
+    if (undo) undo();
+  }
+};
+
+unique_variant longsArray(ULONG count) {
+  SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, count);
+  if (!array) throw Failure(E_OUTOFMEMORY);
+  unique_variant owner = made(VT_ARRAY | VT_VARIANT, [&](VARIANT* v) { V_ARRAY(v) = array; });
+  VARIANT* elements = static_cast<VARIANT*>(array->pvData);
+  for (ULONG i = 0; i < count; ++i) {
+    V_VT(&elements[i]) = VT_I4;
+    V_I4(&elements[i]) = static_cast<LONG>(i);
+  }
+  return owner;
+}
+
+// `change` alters a copy of `real`'s descriptor; the argument is labelled `label`.
+Hostile forgedArray(unique_variant real, VARTYPE label, const std::function<void(SAFEARRAY&)>& change) {
+  Hostile hostile;
+  SAFEARRAY* original = V_ARRAY(&real.get());
+  hostile.forged = std::make_unique<ForgedArray>();
+  hostile.forged->hiddenType = reinterpret_cast<const DWORD*>(original)[-1];
+  hostile.forged->descriptor = *original;
+  change(hostile.forged->descriptor);
+  V_VT(&hostile.passed) = label;
+  V_ARRAY(&hostile.passed) = &hostile.forged->descriptor;
+  hostile.owners.push_back(std::move(real));
+  return hostile;
+}
+
+Hostile plain(unique_variant value) {
+  Hostile hostile;
+  hostile.passed = value.get();
+  hostile.owners.push_back(std::move(value));
+  return hostile;
+}
+
+Hostile withType(VARTYPE type) {
+  Hostile hostile;
+  V_VT(&hostile.passed) = type;
+  return hostile;
+}
+
+Hostile arrayOfDimensions(UINT dimensions) {
+  std::vector<SAFEARRAYBOUND> bounds(dimensions, SAFEARRAYBOUND{2, 0});
+  SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, dimensions, bounds.data());
+  if (!array) throw Failure(E_OUTOFMEMORY);
+  return plain(made(VT_ARRAY | VT_VARIANT, [&](VARIANT* v) { V_ARRAY(v) = array; }));
+}
+
+// A by-reference variant that refers to `target`, which it does not own.
+Hostile referenceTo(std::function<void(VARIANT& referred, VARIANT& passed)> aim) {
+  Hostile hostile;
+  hostile.referred = std::make_unique<VARIANT>();
+  VariantInit(hostile.referred.get());
+  V_VT(&hostile.passed) = VT_BYREF | VT_VARIANT;
+  V_VARIANTREF(&hostile.passed) = hostile.referred.get();
+  aim(*hostile.referred, hostile.passed);
+  return hostile;
+}
+
+// Calls the report's members with hostile values: each is refused with the dispatch error and the
+// argument's place, the process lives on, and a list with many elements is shown cut short.
+void valuesThatLieAboutThemselvesAreRefused() {
+  const com_ptr<IDispatch> report = createFromProgId(kReportProgId);
+  unique_variant list = variantArray({});
+  LONG number = 7;
+
+  struct Row {
+    const char* name;
+    std::function<Hostile()> make;
+    HRESULT expected;
+  };
+  const Row rows[] = {
+      {"null reference to a variant", [] { return withType(VT_BYREF | VT_VARIANT); }, DISP_E_BADVARTYPE},
+      {"null reference to an array", [] { return withType(VT_BYREF | VT_ARRAY | VT_VARIANT); }, DISP_E_BADVARTYPE},
+      {"reference to a reference", [&] {
+         return referenceTo([&](VARIANT& referred, VARIANT&) {
+           V_VT(&referred) = VT_BYREF | VT_VARIANT;
+           V_VARIANTREF(&referred) = const_cast<VARIANT*>(&list.get());
+         });
+       }, DISP_E_BADVARTYPE},
+      {"reference to itself", [] {
+         Hostile hostile = referenceTo([](VARIANT&, VARIANT&) {});
+         V_VT(hostile.referred.get()) = VT_BYREF | VT_VARIANT;  // refers to itself
+         V_VARIANTREF(hostile.referred.get()) = hostile.referred.get();
+         V_VARIANTREF(&hostile.passed) = hostile.referred.get();
+         return hostile;
+       }, DISP_E_BADVARTYPE},
+      {"texts labelled as variants", [] {
+         unique_variant texts = textArray({L"a", L"b"});
+         return forgedArray(std::move(texts), VT_ARRAY | VT_VARIANT, [](SAFEARRAY&) {});
+       }, DISP_E_BADVARTYPE},
+      {"longs labelled as texts", [] {
+         SAFEARRAY* array = SafeArrayCreateVector(VT_I4, 0, 2);
+         return plain(made(VT_ARRAY | VT_BSTR, [&](VARIANT* v) { V_ARRAY(v) = array; }));
+       }, DISP_E_BADVARTYPE},
+      {"variants with the element size of a long",
+       [] { return forgedArray(longsArray(2), VT_ARRAY | VT_VARIANT, [](SAFEARRAY& a) { a.cbElements = 4; }); },
+       DISP_E_BADVARTYPE},
+      {"texts without the feature that frees them", [] {
+         return forgedArray(textArray({L"a"}), VT_ARRAY | VT_BSTR, [](SAFEARRAY& a) { a.fFeatures &= ~FADF_BSTR; });
+       }, DISP_E_BADVARTYPE},
+      {"no memory behind the elements",
+       [] { return forgedArray(longsArray(2), VT_ARRAY | VT_VARIANT, [](SAFEARRAY& a) { a.pvData = nullptr; }); },
+       DISP_E_BADVARTYPE},
+      {"indices past the largest LONG", [] {
+         return forgedArray(longsArray(2), VT_ARRAY | VT_VARIANT, [](SAFEARRAY& a) { a.rgsabound[0].lLbound = LONG_MAX; });
+       }, DISP_E_BADVARTYPE},
+      {"a reference kept in a list", [&] {
+         // Written in place, as SafeArrayPutElement would not take it.
+         SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+         VARIANT* element = static_cast<VARIANT*>(array->pvData);
+         V_VT(element) = VT_BYREF | VT_I4;
+         V_I4REF(element) = &number;
+         return plain(made(VT_ARRAY | VT_VARIANT, [&](VARIANT* v) { V_ARRAY(v) = array; }));
+       }, DISP_E_BADVARTYPE},
+      {"a record", [] { return withType(VT_RECORD); }, DISP_E_BADVARTYPE},
+      {"an unknown type", [] { return withType(VT_VECTOR | VT_I4); }, DISP_E_BADVARTYPE},
+      {"three dimensions", [] { return arrayOfDimensions(3); }, DISP_E_TYPEMISMATCH},
+      {"sixty dimensions", [] { return arrayOfDimensions(60); }, DISP_E_TYPEMISMATCH},
+      {"a list that holds itself", [] {
+         SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+         VARIANT* element = static_cast<VARIANT*>(array->pvData);
+         V_VT(element) = VT_ARRAY | VT_VARIANT;
+         V_ARRAY(element) = array;
+         Hostile hostile = plain(made(VT_ARRAY | VT_VARIANT, [&](VARIANT* v) { V_ARRAY(v) = array; }));
+         hostile.undo = [element] { VariantInit(element); };
+         return hostile;
+       }, DISP_E_TYPEMISMATCH},
+      {"more variants than a report copies", [] { return plain(longsArray(1'000'001)); }, DISP_E_TYPEMISMATCH},
+  };
+
+  // Each hostile value goes in each place it can reach: a property put and the third list.
+  for (const Row& row : rows) {
+    {
+      Hostile hostile = row.make();
+      const Outcome put = invoke(report.get(), L"UserData", DISPATCH_PROPERTYPUT, {hostile.passed});
+      expectCode(put.code, row.expected, test::row(std::string(row.name) + " in UserData"));
+      expect(put.argumentError == 0, test::row(std::string(row.name) + " in UserData"),
+             "argument error " + std::to_string(put.argumentError));
+    }
+    Hostile hostile = row.make();
+    const Outcome set = invoke(report.get(), L"SetVariables", DISPATCH_METHOD,
+                               {byRef(list), byRef(list), hostile.passed, byRef(list)});
+    expectCode(set.code, row.expected, test::row(std::string(row.name) + " in SetVariables"));
+    expect(set.argumentError == 1, test::row(std::string(row.name) + " in SetVariables"),
+           "argument error " + std::to_string(set.argumentError) + ", expected 1 (the third list)");
+  }
+
+  Hostile nullDialog = withType(VT_BYREF | VT_DISPATCH);
+  const Outcome dialogPut = invoke(report.get(), L"CustomDialog", DISPATCH_PROPERTYPUTREF, {nullDialog.passed});
+  expectCode(dialogPut.code, DISP_E_BADVARTYPE, "[null reference to the dialog]");
+
+  // A list of many elements is taken; the report shows its first 100, then "...".
+  const com_ptr<FakeDialog> dialog = FakeDialog::create(5);
+  put(report.get(), L"CustomDialog", objectValue(dialog.get()), DISPATCH_PROPERTYPUTREF);
+  unique_variant locals = pairs([] {
+    std::vector<std::pair<std::wstring, unique_variant>> entries;
+    entries.emplace_back(L"arrBig", longsArray(100'000));
+    for (int i = 0; i < 60; ++i) entries.emplace_back(L"v" + std::to_wstring(i), longValue(i));
+    return entries;
+  }());
+  expectCode(invoke(report.get(), L"SetVariables", DISPATCH_METHOD, {byRef(list), byRef(locals), byRef(list), byRef(list)}).code,
+             S_OK, "[many elements]");
+  expectCode(invoke(report.get(), L"ReportError", DISPATCH_METHOD, {}).code, S_OK, "[many elements shown]");
+  const std::wstring& shown = dialog->shownText;
+  expect(shown.find(L"    arrBig = [0, 1, 2, ") != std::wstring::npos && shown.find(L", 98, 99, ...]\n") != std::wstring::npos,
+         "[100 elements of an array]", "not cut after 100 elements:\n" + narrow(shown.substr(0, 2000)));
+  expect(shown.find(L"    v48 = 48\n    ...\n") != std::wstring::npos && shown.find(L"v49") == std::wstring::npos,
+         "[100 elements of a list]", "the list of variables is not cut after 100 elements");
+}
+
+// ---- registration, all or nothing -----------------------------------------------------------
+
+// An in-memory registry that fails one chosen call. Names compare without case, as the registry's.
+class FakeRegistry final : public Registry {
+ public:
+  using Values = std::map<std::wstring, RegistryValue>;
+  using Keys = std::map<std::wstring, Values>;  // full path (root included), lower case
+
+  Keys keys;
+  int calls = 0;
+  int failingCall = -1;  // none
+
+  static std::wstring lower(std::wstring text) {
+    CharLowerBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+  }
+  static std::wstring pathOf(HKEY root, const std::wstring& path) {
+    return lower((root == HKEY_LOCAL_MACHINE ? L"HKLM\\" : L"HKCU\\") + path);
+  }
+  void seed(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text) {
+    std::wstring full = pathOf(root, path);
+    for (size_t end = full.find(L'\\'); end != std::wstring::npos; end = full.find(L'\\', end + 1)) keys[full.substr(0, end)];
+    keys[full][name ? lower(name) : L""] = textValue(text);
+  }
+
+  LSTATUS keyExists(HKEY root, const std::wstring& path, bool* exists) override {
+    if (faulty()) return ERROR_ACCESS_DENIED;
+    *exists = keys.count(pathOf(root, path)) > 0;
+    return ERROR_SUCCESS;
+  }
+  LSTATUS createKey(HKEY root, const std::wstring& path, bool* created) override {
+    *created = false;
+    if (faulty()) return ERROR_ACCESS_DENIED;
+    const std::wstring full = pathOf(root, path);
+    const size_t parent = full.rfind(L'\\');
+    if (parent != std::wstring::npos && full.find(L'\\') != parent && !keys.count(full.substr(0, parent)))
+      return ERROR_FILE_NOT_FOUND;
+    *created = keys.emplace(full, Values{}).second;
+    return ERROR_SUCCESS;
+  }
+  LSTATUS queryValue(HKEY root, const std::wstring& path, const wchar_t* name, RegistryValue* value) override {
+    if (faulty()) return ERROR_ACCESS_DENIED;
+    const auto key = keys.find(pathOf(root, path));
+    if (key == keys.end()) return ERROR_FILE_NOT_FOUND;
+    const auto found = key->second.find(name ? lower(name) : L"");
+    if (found == key->second.end()) return ERROR_FILE_NOT_FOUND;
+    *value = found->second;
+    return ERROR_SUCCESS;
+  }
+  LSTATUS setValue(HKEY root, const std::wstring& path, const wchar_t* name, const RegistryValue& value) override {
+    if (faulty()) return ERROR_ACCESS_DENIED;
+    const auto key = keys.find(pathOf(root, path));
+    if (key == keys.end()) return ERROR_FILE_NOT_FOUND;
+    key->second[name ? lower(name) : L""] = value;
+    return ERROR_SUCCESS;
+  }
+  LSTATUS deleteValue(HKEY root, const std::wstring& path, const wchar_t* name) override {
+    if (faulty()) return ERROR_ACCESS_DENIED;
+    const auto key = keys.find(pathOf(root, path));
+    if (key == keys.end()) return ERROR_FILE_NOT_FOUND;
+    return key->second.erase(name ? lower(name) : L"") ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+  }
+  LSTATUS deleteKey(HKEY root, const std::wstring& path) override {
+    if (faulty()) return ERROR_ACCESS_DENIED;
+    const std::wstring full = pathOf(root, path);
+    if (!keys.count(full)) return ERROR_FILE_NOT_FOUND;
+    const auto child = keys.upper_bound(full);
+    if (child != keys.end() && child->first.starts_with(full + L"\\")) return ERROR_ACCESS_DENIED;  // has subkeys
+    keys.erase(full);
+    return ERROR_SUCCESS;
+  }
+  LSTATUS deleteTree(HKEY root, const std::wstring& path) override {
+    if (faulty()) return ERROR_ACCESS_DENIED;
+    const std::wstring full = pathOf(root, path);
+    if (!keys.erase(full)) return ERROR_FILE_NOT_FOUND;
+    for (auto key = keys.lower_bound(full + L"\\"); key != keys.end() && key->first.starts_with(full + L"\\");)
+      key = keys.erase(key);
+    return ERROR_SUCCESS;
+  }
+
+ private:
+  bool faulty() { return calls++ == failingCall; }
+};
+
+constexpr wchar_t kThisServer[] = L"C:\\Apps\\Patch\\VBGuardReport.dll";
+constexpr wchar_t kOtherServer[] = L"C:\\Old\\VBGuardReport.dll";
+constexpr wchar_t kOtherClass[] = L"{00000000-0000-0000-0000-000000000001}";
+
+std::span<const ServedClass> bothClasses() {
+  static const ServedClass classes[] = {
+      {&kReportClassId, kReportProgId, L"VBGuardReport error report", nullptr},
+      {&kDialogClassId, kDialogProgId, L"VBGuardReport error report dialog", nullptr},
+  };
+  return classes;
+}
+
+// A working registration of an older copy elsewhere, a ProgID taken over by another class, and
+// keys of other components.
+FakeRegistry registeredElsewhere() {
+  FakeRegistry registry;
+  const std::wstring classes = L"Software\\Classes\\";
+  const std::wstring report = classes + L"CLSID\\" + classIdText(kReportClassId);
+  registry.seed(HKEY_LOCAL_MACHINE, report, nullptr, L"old name");
+  registry.seed(HKEY_LOCAL_MACHINE, report + L"\\InprocServer32", nullptr, kOtherServer);
+  registry.seed(HKEY_LOCAL_MACHINE, report + L"\\InprocServer32", L"ThreadingModel", L"Both");
+  registry.seed(HKEY_LOCAL_MACHINE, classes + kReportProgId + L"\\CLSID", nullptr, classIdText(kReportClassId));
+  registry.seed(HKEY_LOCAL_MACHINE, classes + kDialogProgId + L"\\CLSID", nullptr, kOtherClass);
+  registry.seed(HKEY_LOCAL_MACHINE, classes + L"Other.Component\\CLSID", nullptr, kOtherClass);
+  return registry;
+}
+
+void aFailedRegistrationLeavesTheRegistryAsItWas() {
+  const std::wstring classes = L"Software\\Classes";
+  // The fault goes to each registry call in turn, until registration makes fewer calls than that.
+  for (int failing = 0;; ++failing) {
+    FakeRegistry registry = registeredElsewhere();
+    const FakeRegistry::Keys before = registry.keys;
+    registry.failingCall = failing;
+    const HRESULT hr = registerClasses(registry, HKEY_LOCAL_MACHINE, classes, bothClasses(), kThisServer);
+    const std::string where = "[call " + std::to_string(failing + 1) + " fails]";
+    if (registry.calls <= failing) {
+      registry.failingCall = -1;
+      expectCode(hr, S_OK, "[no call fails]");
+      expect(failing > 20, "[no call fails]", "only " + std::to_string(failing) + " registry calls");
+      const std::wstring report = classes + L"\\CLSID\\" + classIdText(kReportClassId);
+      RegistryValue server;
+      registry.queryValue(HKEY_LOCAL_MACHINE, report + L"\\InprocServer32", nullptr, &server);
+      expect(server == textValue(kThisServer), "[no call fails]", "InprocServer32 is not this module");
+      RegistryValue named;
+      registry.queryValue(HKEY_LOCAL_MACHINE, classes + L"\\" + kDialogProgId + L"\\CLSID", nullptr, &named);
+      expect(named == textValue(classIdText(kDialogClassId)), "[no call fails]", "the dialog's ProgID is not ours");
+      break;
+    }
+    expectCode(hr, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), where);
+    expect(registry.keys == before, where, "the registry differs from before the call");
+  }
+}
+
+void unregistrationRemovesOnlyThisModulesClasses() {
+  const std::wstring classes = L"Software\\Classes\\";
+  const std::wstring report = classes + L"CLSID\\" + classIdText(kReportClassId);
+  const std::wstring dialog = classes + L"CLSID\\" + classIdText(kDialogClassId);
+  struct Row {
+    const char* name;
+    std::function<void(FakeRegistry&)> seed;
+    std::vector<std::wstring> kept, removed;
+  };
+  const Row rows[] = {
+      {"registered here", [&](FakeRegistry& r) { registerClasses(r, HKEY_LOCAL_MACHINE, L"Software\\Classes", bothClasses(), kThisServer); },
+       {classes + L"CLSID"}, {report, dialog, classes + kReportProgId, classes + kDialogProgId}},
+      {"registered here, path in other case", [&](FakeRegistry& r) {
+         registerClasses(r, HKEY_LOCAL_MACHINE, L"Software\\Classes", bothClasses(), L"c:\\APPS\\patch\\vbguardreport.DLL");
+       }, {}, {report, classes + kReportProgId}},
+      {"an older copy elsewhere", [](FakeRegistry& r) { r = registeredElsewhere(); },
+       {report, classes + kReportProgId, classes + kDialogProgId, classes + L"Other.Component"}, {}},
+      {"the class gone, its ProgID left", [&](FakeRegistry& r) {
+         r.seed(HKEY_LOCAL_MACHINE, classes + kReportProgId + L"\\CLSID", nullptr, classIdText(kReportClassId));
+       }, {}, {classes + kReportProgId}},
+      {"a class served from elsewhere with no InprocServer32", [&](FakeRegistry& r) {
+         r.seed(HKEY_LOCAL_MACHINE, report + L"\\LocalServer32", nullptr, L"C:\\Other\\server.exe");
+         r.seed(HKEY_LOCAL_MACHINE, classes + kReportProgId + L"\\CLSID", nullptr, classIdText(kReportClassId));
+       }, {report + L"\\LocalServer32", classes + kReportProgId}, {}},
+  };
+  for (const Row& row : rows) {
+    FakeRegistry registry;
+    row.seed(registry);
+    expectCode(unregisterClasses(registry, HKEY_LOCAL_MACHINE, L"Software\\Classes", bothClasses(), kThisServer), S_OK,
+               test::row(row.name));
+    for (const std::wstring& key : row.kept)
+      expect(registry.keys.count(FakeRegistry::pathOf(HKEY_LOCAL_MACHINE, key)), test::row(row.name), "removed " + narrow(key));
+    for (const std::wstring& key : row.removed)
+      expect(!registry.keys.count(FakeRegistry::pathOf(HKEY_LOCAL_MACHINE, key)), test::row(row.name), "kept " + narrow(key));
+  }
+}
+
 // ---- modes run by the script ---------------------------------------------------------------
 
 int checkUserRegistration(bool present) {
@@ -600,13 +985,14 @@ class InteractiveCheck {
     HANDLE presser = CreateThread(nullptr, 0, &InteractiveCheck::pressButtons, this, 0, nullptr);
 
     for (const int button : kButtons) {
-      const LONG answer = reportFailure();
+      const LONG answer = reportFailure(nullptr, true);
       std::printf("report window closed with button %d: answer %ld\n", button, static_cast<long>(answer));
       expect(answer == button, "[button " + std::to_string(button) + "]", "answered " + std::to_string(answer));
       expect(IsWindowEnabled(owner_), "[button " + std::to_string(button) + "]", "owner still disabled after the report");
     }
     WaitForSingleObject(presser, INFINITE);
     CloseHandle(presser);
+    aWindowThatCannotBeCreatedFailsTheCall();
     UnhookWindowsHookEx(hook_);
     DestroyWindow(owner_);
     CloseHandle(shown_);
@@ -634,10 +1020,16 @@ class InteractiveCheck {
   }
 
   static LRESULT CALLBACK watchActivation(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_CREATEWND && instance_->refuseDialogs_) {
+      wchar_t className[32] = L"";
+      GetClassNameW(reinterpret_cast<HWND>(wParam), className, 32);
+      if (std::wstring_view(className) == L"#32770") return 1;  // the window is not created
+    }
     if (code == HCBT_ACTIVATE) {
       wchar_t className[32] = L"";
       GetClassNameW(reinterpret_cast<HWND>(wParam), className, 32);
-      if (std::wstring_view(className) == L"#32770") {
+      // Once per report window, however often it is activated.
+      if (std::wstring_view(className) == L"#32770" && instance_->box_ != reinterpret_cast<HWND>(wParam)) {
         instance_->box_ = reinterpret_cast<HWND>(wParam);
         SetEvent(instance_->shown_);
       }
@@ -663,10 +1055,22 @@ class InteractiveCheck {
       wchar_t caption[128] = L"";
       GetWindowTextW(box, caption, 128);
       expectText(caption, L"PatchQUADRELL-Windows10 - Segnalazione errore", row + " caption");
-      std::wstring message(8192, L'\0');
-      message.resize(GetDlgItemTextW(box, 0xFFFF, message.data(), static_cast<int>(message.size())));
-      for (const wchar_t* part : {L"Numero errore: 13", L"Percorso: C:\\Apps\\Patch", L"    lngRet = -5", L"    gFlag = True"})
+      const HWND details = FindWindowExW(box, nullptr, L"Edit", nullptr);
+      const LONG_PTR detailsStyle = GetWindowLongPtrW(details, GWL_STYLE);
+      expect(details && (detailsStyle & ES_READONLY) && (detailsStyle & ES_MULTILINE) && (detailsStyle & WS_VSCROLL), row,
+             "the details are not in a read-only box that scrolls");
+      std::wstring message(static_cast<size_t>(SendMessageW(details, WM_GETTEXTLENGTH, 0, 0)) + 1, L'\0');
+      message.resize(static_cast<size_t>(
+          SendMessageW(details, WM_GETTEXT, message.size(), reinterpret_cast<LPARAM>(message.data()))));
+      for (const wchar_t* part : {L"Numero errore: 13", L"Percorso: C:\\Apps\\Patch", L"    lngRet = -5", L"    gFlag = True",
+                                  L"    strValore = \"xxxxxxxx"})
         expect(message.find(part) != std::wstring::npos, row, "text lacks " + narrow(part));
+      expectFitsTheScreen(box, row);
+      expectKeyboardReachesTheButtons(box, details, row);
+      // Escape and the close box give no answer: the window stays until a button is pressed.
+      SendMessageW(box, WM_COMMAND, IDCANCEL, 0);
+      SendMessageW(box, WM_CLOSE, 0, 0);
+      expect(IsWindow(box) && (GetWindowLongPtrW(box, GWL_STYLE) & WS_VISIBLE), row, "closed by Escape or the close box");
       const struct {
         int id;
         const wchar_t* caption;
@@ -679,6 +1083,64 @@ class InteractiveCheck {
       if (button == IDABORT && !folder_.empty()) waitForScreenshot();
       PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
     }
+  }
+
+  // With the 40,000-character value in the report: the window and each button lie inside the
+  // work area of the window's monitor, and the buttons inside the window.
+  static void expectFitsTheScreen(HWND box, const std::string& row) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(box, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT work = monitor.rcWork;
+    const auto inside = [](const RECT& inner, const RECT& outer) {
+      return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right && inner.bottom <= outer.bottom &&
+             inner.right > inner.left && inner.bottom > inner.top;
+    };
+    const auto text = [](const RECT& r) {
+      return "(" + std::to_string(r.left) + "," + std::to_string(r.top) + ")-(" + std::to_string(r.right) + "," +
+             std::to_string(r.bottom) + ")";
+    };
+    RECT window{}, client{};
+    GetWindowRect(box, &window);
+    GetClientRect(box, &client);
+    MapWindowPoints(box, nullptr, reinterpret_cast<POINT*>(&client), 2);
+    expect(inside(window, work), row, "window " + text(window) + " outside the work area " + text(work));
+    expect((window.right - window.left) * 3 <= (work.right - work.left) * 2, row,
+           "window " + text(window) + " wider than two thirds of the work area " + text(work));
+    for (const int id : kButtons) {
+      RECT button{};
+      GetWindowRect(GetDlgItem(box, id), &button);
+      const std::string which = row + " button " + std::to_string(id);
+      // Its own style: the window itself may not be on screen yet when activated.
+      expect(GetWindowLongPtrW(GetDlgItem(box, id), GWL_STYLE) & WS_VISIBLE, which, "hidden");
+      expect(inside(button, work), which, text(button) + " outside the work area " + text(work));
+      expect(inside(button, client), which, text(button) + " outside the window's client area " + text(client));
+    }
+  }
+
+  // The focus starts on Interrompi; Tab goes through the three buttons and the details.
+  static void expectKeyboardReachesTheButtons(HWND box, HWND details, const std::string& row) {
+    GUITHREADINFO thread{};
+    thread.cbSize = sizeof thread;
+    GetGUIThreadInfo(GetWindowThreadProcessId(box, nullptr), &thread);
+    expect(thread.hwndFocus == GetDlgItem(box, IDABORT), row, "the focus is not on Interrompi");
+    const HWND order[] = {GetDlgItem(box, IDABORT), GetDlgItem(box, IDRETRY), GetDlgItem(box, IDIGNORE), details,
+                          GetDlgItem(box, IDABORT)};
+    for (size_t i = 0; i + 1 < std::size(order); ++i)
+      expect(GetNextDlgTabItem(box, order[i], FALSE) == order[i + 1], row, "Tab order breaks after stop " + std::to_string(i + 1));
+  }
+
+  // A report window that cannot be made fails ShowReport with a failure code, never with success,
+  // and leaves the utility's window usable.
+  void aWindowThatCannotBeCreatedFailsTheCall() {
+    refuseDialogs_ = true;
+    const com_ptr<IDispatch> dialog = createFromProgId(kDialogProgId);
+    const unique_variant reportText = text(L"testo"), caption = text(L"titolo");
+    const Outcome shown = invoke(dialog.get(), L"ShowReport", DISPATCH_METHOD, {reportText.get(), caption.get()});
+    refuseDialogs_ = false;
+    expectCode(shown.code, DISP_E_EXCEPTION, "[window refused]");
+    expect(FAILED(shown.exceptionCode), "[window refused]", "failure code " + hex(shown.exceptionCode));
+    expect(IsWindowEnabled(owner_), "[window refused]", "owner left disabled");
   }
 
   // Tells the script the window is up and waits until it has taken its picture.
@@ -701,6 +1163,7 @@ class InteractiveCheck {
   HWND owner_ = nullptr;
   HWND box_ = nullptr;
   HHOOK hook_ = nullptr;
+  bool refuseDialogs_ = false;
 };
 
 struct ComApartment {
@@ -734,6 +1197,9 @@ int wmain(int argc, wchar_t** argv) {
         {"unregistration removes the machine keys and registration restores them",
          unregistrationRemovesTheMachineKeysAndRegistrationRestoresThem},
         {"user installation uses the user's classes only", userInstallationUsesTheUsersClassesOnly},
+        {"values that lie about themselves are refused", valuesThatLieAboutThemselvesAreRefused},
+        {"a failed registration leaves the registry as it was", aFailedRegistrationLeavesTheRegistryAsItWas},
+        {"unregistration removes only this module's classes", unregistrationRemovesOnlyThisModulesClasses},
     });
   } catch (const Failure& failure) {
     std::printf("stopped by %s\n", hex(failure.code()).c_str());

@@ -43,7 +43,7 @@ for arch in x86_64:win64 i686:win32; do
   [ "$exports" = "DllCanUnloadNow DllGetClassObject DllInstall DllRegisterServer DllUnregisterServer " ]
   outcome $? "$triple exports: $exports"
   imports=$(grep 'DLL Name' <<<"$dump" | awk '{print $3}' | tr '[:upper:]' '[:lower:]' | sort | tr '\n' ' ')
-  [ "$imports" = "advapi32.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll user32.dll " ]
+  [ "$imports" = "advapi32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll user32.dll " ]
   outcome $? "$triple imports only Windows DLLs: $imports"
 done
 
