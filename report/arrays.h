@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "handles.h"
+#include "failure.h"
 
 namespace vbgreport {
 

@@ -16,6 +16,30 @@
 namespace vbgreport {
 namespace {
 
+// Windows disabled for as long as this lives, enabled again afterwards: the ones given that were
+// enabled when it started, and only those.
+class disabled_windows {
+ public:
+  explicit disabled_windows(const std::vector<HWND>& windows) {
+    disabled_.reserve(windows.size());
+    for (HWND window : windows)
+      if (IsWindowEnabled(window)) {
+        disabled_.push_back(window);
+        EnableWindow(window, FALSE);
+      }
+  }
+  ~disabled_windows() {
+    for (HWND window : disabled_)
+      if (IsWindow(window)) EnableWindow(window, TRUE);
+  }
+  disabled_windows(const disabled_windows&) = delete;
+  disabled_windows& operator=(const disabled_windows&) = delete;
+
+ private:
+  std::vector<HWND> disabled_;
+};
+
+
 #if VBGUARD_REPORT_TEST_HOOKS
 // Position in the scripted answers, shared by every dialog of the process: each failure of the
 // utility creates a new one.
@@ -120,7 +144,7 @@ void messageFont(WORD* points, std::wstring* face) {
   metrics.cbSize = sizeof metrics;
   if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0) || !metrics.lfMessageFont.lfFaceName[0])
     return;
-  const unique_screen_dc screen;
+  const unique_screen_dc screen(GetDC(nullptr));
   const int dpi = screen.get() ? GetDeviceCaps(screen.get(), LOGPIXELSY) : 96;
   const LONG height = metrics.lfMessageFont.lfHeight < 0 ? -metrics.lfMessageFont.lfHeight : metrics.lfMessageFont.lfHeight;
   const int size = MulDiv(height, 72, dpi > 0 ? dpi : 96);
@@ -302,10 +326,10 @@ LONG answerFor(const std::wstring& text, const std::wstring& caption) {
 }
 
 std::wstring textArgument(const Call& call, UINT index) {
-  const unique_variant value = unique_variant::copyOf(call.argument(index));
+  const unique_variant value = copyOf(call.argument(index));
   unique_variant text;
-  if (FAILED(VariantChangeType(text.put(), const_cast<VARIANT*>(&value.get()), 0, VT_BSTR))) call.rejectArgument(index);
-  return std::wstring(V_BSTR(&text.get()), SysStringLen(V_BSTR(&text.get())));
+  if (FAILED(VariantChangeType(text.put(), const_cast<VARIANT*>(value.get()), 0, VT_BSTR))) call.rejectArgument(index);
+  return std::wstring(V_BSTR(text.get()), SysStringLen(V_BSTR(text.get())));
 }
 
 constexpr DISPID kShowReportId = 1;
@@ -332,7 +356,7 @@ class CustomDialog final : public DispatchObject, public IPersist {
  protected:
   unique_variant invokeMember(const Call& call) override {
     // ShowReport is the only member.
-    return unique_variant::ofLong(answerFor(textArgument(call, 0), textArgument(call, 1)));
+    return longVariant(answerFor(textArgument(call, 0), textArgument(call, 1)));
   }
 
   IUnknown* otherInterface(REFIID interfaceId) noexcept override {

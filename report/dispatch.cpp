@@ -167,8 +167,8 @@ HRESULT DispatchObject::Invoke(DISPID id, REFIID interfaceId, LCID, WORD flags, 
       hr = E_UNEXPECTED;
     }
   }
-  const bool answers = SUCCEEDED(hr) && V_VT(&value.get()) != VT_EMPTY;
-  callFinished(call, answers ? &value.get() : nullptr, hr);
+  const bool answers = SUCCEEDED(hr) && V_VT(value.get()) != VT_EMPTY;
+  callFinished(call, answers ? value.get() : nullptr, hr);
   if (SUCCEEDED(hr) && result) *result = value.release();
   return hr;
 }

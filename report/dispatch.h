@@ -10,7 +10,7 @@
 #include <atomic>
 #include <span>
 
-#include "handles.h"
+#include "failure.h"
 #include "server.h"
 
 namespace vbgreport {

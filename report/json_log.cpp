@@ -155,7 +155,7 @@ void appendDimension(std::string& out, SAFEARRAY* array, VARTYPE elementType, co
     if (dimension + 1 < bounds.size())
       appendDimension(out, array, elementType, bounds, indices, dimension + 1);
     else
-      appendJsonValue(out, elementAt(array, elementType, indices).get());
+      appendJsonValue(out, *elementAt(array, elementType, indices).get());
   }
   out += ']';
 }
@@ -206,7 +206,7 @@ void appendJsonValue(std::string& out, const VARIANT& value) {
     appendArray(out, value);
   } else if (type & VT_BYREF) {
     if (V_BYREF(&value))
-      appendScalar(out, unique_variant::copyOf(value).get());
+      appendScalar(out, *copyOf(value).get());
     else
       out += "null";
   } else {
@@ -248,7 +248,7 @@ void logCall(long instance, const Call& call, const VARIANT* result, HRESULT out
 
     // Opened for appending only, so that every line lands at the end even when several
     // processes write to the same file.
-    const unique_file file(CreateFileW(path->c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    const unique_hfile file(CreateFileW(path->c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return;
     DWORD written = 0;

@@ -2,7 +2,7 @@
 
 #include <objbase.h>
 
-#include "handles.h"
+#include "failure.h"
 
 namespace vbgreport {
 namespace {

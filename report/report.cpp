@@ -41,7 +41,7 @@ unique_variant objectValue(IDispatch* object) {
   unique_variant value;
   VARIANT* slot = value.put();
   V_VT(slot) = VT_DISPATCH;
-  V_DISPATCH(slot) = com_ptr<IDispatch>::copyOf(object).detach();
+  V_DISPATCH(slot) = com_ptr<IDispatch>::borrow(object).detach();
   return value;
 }
 
@@ -50,11 +50,11 @@ com_ptr<IDispatch> objectArgument(const Call& call) {
   const VARIANT& value = referencedValue(call.argument(0));
   switch (V_VT(&value)) {
     case VT_EMPTY: return {};
-    case VT_DISPATCH: return com_ptr<IDispatch>::copyOf(V_DISPATCH(&value));
-    case VT_DISPATCH | VT_BYREF: return com_ptr<IDispatch>::copyOf(V_DISPATCHREF(&value) ? *V_DISPATCHREF(&value) : nullptr);
+    case VT_DISPATCH: return com_ptr<IDispatch>::borrow(V_DISPATCH(&value));
+    case VT_DISPATCH | VT_BYREF: return com_ptr<IDispatch>::borrow(V_DISPATCHREF(&value) ? *V_DISPATCHREF(&value) : nullptr);
     case VT_UNKNOWN: {
       if (!V_UNKNOWN(&value)) return {};
-      com_ptr<IDispatch> dispatch = com_ptr<IUnknown>::copyOf(V_UNKNOWN(&value)).query<IDispatch>();
+      com_ptr<IDispatch> dispatch = com_ptr<IUnknown>::borrow(V_UNKNOWN(&value)).query<IDispatch>();
       if (!dispatch) call.rejectArgument(0);
       return dispatch;
     }
@@ -64,18 +64,18 @@ com_ptr<IDispatch> objectArgument(const Call& call) {
 
 unique_variant arrayArgument(const Call& call, UINT index) {
   if (!(valueType(call.argument(index)) & VT_ARRAY)) call.rejectArgument(index);
-  return unique_variant::copyOf(call.argument(index));
+  return copyOf(call.argument(index));
 }
 
 unique_variant textArgument(const Call& call, UINT index) {
-  const unique_variant value = unique_variant::copyOf(call.argument(index));
+  const unique_variant value = copyOf(call.argument(index));
   unique_variant text;
-  if (FAILED(VariantChangeType(text.put(), const_cast<VARIANT*>(&value.get()), 0, VT_BSTR))) call.rejectArgument(index);
+  if (FAILED(VariantChangeType(text.put(), const_cast<VARIANT*>(value.get()), 0, VT_BSTR))) call.rejectArgument(index);
   return text;
 }
 
 std::wstring textOf(const unique_variant& value) {
-  const VARIANT& held = value.get();
+  const VARIANT& held = *value.get();
   if (V_VT(&held) != VT_BSTR || !V_BSTR(&held)) return {};
   return std::wstring(V_BSTR(&held), SysStringLen(V_BSTR(&held)));
 }
@@ -87,8 +87,8 @@ LONG askDialog(IDispatch* dialog, const std::wstring& text, const std::wstring& 
   HRESULT hr = dialog->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
   if (FAILED(hr)) throw Failure(hr, L"L'oggetto CustomDialog non sa mostrare la segnalazione (ShowReport).");
 
-  unique_variant arguments[2] = {unique_variant::ofText(caption), unique_variant::ofText(text)};  // last first
-  VARIANT passed[2] = {arguments[0].get(), arguments[1].get()};
+  unique_variant arguments[2] = {textVariant(caption), textVariant(text)};  // last first
+  VARIANT passed[2] = {*arguments[0].get(), *arguments[1].get()};
   DISPPARAMS parameters{passed, nullptr, 2, 0};
   unique_variant answer;
   EXCEPINFO exception{};
@@ -97,13 +97,13 @@ LONG askDialog(IDispatch* dialog, const std::wstring& text, const std::wstring& 
                       &argumentError);
   const unique_bstr source(exception.bstrSource), description(exception.bstrDescription), help(exception.bstrHelpFile);
   if (hr == DISP_E_EXCEPTION)
-    throw Failure(exception.scode ? exception.scode : E_FAIL, std::wstring(description.view()));
+    throw Failure(exception.scode ? exception.scode : E_FAIL, std::wstring(viewOf(description.get())));
   if (FAILED(hr)) throw Failure(hr, L"La finestra della segnalazione non ha risposto.");
 
   unique_variant number;
-  if (FAILED(VariantChangeType(number.put(), const_cast<VARIANT*>(&answer.get()), 0, VT_I4)))
+  if (FAILED(VariantChangeType(number.put(), const_cast<VARIANT*>(answer.get()), 0, VT_I4)))
     throw Failure(DISP_E_TYPEMISMATCH, L"La finestra della segnalazione ha dato una risposta non numerica.");
-  return V_I4(&number.get());
+  return V_I4(number.get());
 }
 
 class VBGuardReport final : public DispatchObject {
@@ -129,7 +129,7 @@ class VBGuardReport final : public DispatchObject {
         variablesSet_ = true;
         return {};
       }
-      case kReportError: return unique_variant::ofLong(reportError());
+      case kReportError: return longVariant(reportError());
     }
     throw Failure::rejection(DISP_E_MEMBERNOTFOUND);
   }
@@ -144,19 +144,19 @@ class VBGuardReport final : public DispatchObject {
   using Reader = unique_variant (*)(const Call&, UINT);
 
   static unique_variant readOrWrite(const Call& call, unique_variant& property, Reader read) {
-    if (call.kind() == CallKind::Get) return unique_variant::copyOf(property.get());
+    if (call.kind() == CallKind::Get) return copyOf(*property.get());
     property = read(call, 0);
     return {};
   }
 
   LONG reportError() {
     const std::wstring appTitle = textOf(appTitle_), appPath = textOf(appPath_);
-    const ReportContent content{description_.get(), appPath, appTitle, userData_.get(),
-                                {variablesSet_ ? &variableLists_[0].get() : nullptr,
-                                 variablesSet_ ? &variableLists_[1].get() : nullptr,
-                                 variablesSet_ ? &variableLists_[2].get() : nullptr,
-                                 variablesSet_ ? &variableLists_[3].get() : nullptr}};
-    com_ptr<IDispatch> dialog = com_ptr<IDispatch>::copyOf(dialog_.get());
+    const ReportContent content{*description_.get(), appPath, appTitle, *userData_.get(),
+                                {variablesSet_ ? variableLists_[0].get() : nullptr,
+                                 variablesSet_ ? variableLists_[1].get() : nullptr,
+                                 variablesSet_ ? variableLists_[2].get() : nullptr,
+                                 variablesSet_ ? variableLists_[3].get() : nullptr}};
+    com_ptr<IDispatch> dialog = com_ptr<IDispatch>::borrow(dialog_.get());
     // A report left without its dialog uses one of its own.
     if (!dialog) check(createDialog(IID_IDispatch, dialog.put_void()));
     return askDialog(dialog.get(), reportText(content), reportCaption(appTitle));

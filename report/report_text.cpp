@@ -6,7 +6,7 @@
 
 #include "arrays.h"
 #include "dialog.h"
-#include "handles.h"
+#include "failure.h"
 
 namespace vbgreport {
 namespace {
@@ -35,12 +35,12 @@ std::wstring localDateTime(DATE date) {
 std::wstring objectName(IUnknown* object) {
   if (!object) return L"Nothing";
   if (isOwnDialog(object)) return L"<myCustomDialog>";
-  const com_ptr<IDispatch> dispatch = com_ptr<IUnknown>::copyOf(object).query<IDispatch>();
+  const com_ptr<IDispatch> dispatch = com_ptr<IUnknown>::borrow(object).query<IDispatch>();
   com_ptr<ITypeInfo> info;
   unique_bstr name;
   if (dispatch && SUCCEEDED(dispatch->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.put())) && info &&
       SUCCEEDED(info->GetDocumentation(MEMBERID_NIL, name.put(), nullptr, nullptr, nullptr)) && name.get())
-    return L"<" + std::wstring(name.view()) + L">";
+    return L"<" + std::wstring(viewOf(name.get())) + L">";
   return L"<Object>";
 }
 
@@ -64,7 +64,7 @@ std::wstring scalarText(const VARIANT& value, bool quoteText) {
     default: {
       unique_variant text;
       if (FAILED(VariantChangeTypeEx(text.put(), const_cast<VARIANT*>(&value), LOCALE_USER_DEFAULT, 0, VT_BSTR))) return L"?";
-      return std::wstring(V_BSTR(&text.get()), SysStringLen(V_BSTR(&text.get())));
+      return std::wstring(V_BSTR(text.get()), SysStringLen(V_BSTR(text.get())));
     }
   }
 }
@@ -83,7 +83,7 @@ std::wstring dimensionText(SAFEARRAY* array, VARTYPE elementType, const std::vec
     if (dimension + 1 < bounds.size())
       text += dimensionText(array, elementType, bounds, indices, dimension + 1);
     else
-      text += displayValue(elementAt(array, elementType, indices).get(), true);
+      text += displayValue(*elementAt(array, elementType, indices).get(), true);
   }
   return text + L"]";
 }
@@ -132,11 +132,11 @@ void appendVariableList(std::wstring& text, const wchar_t* heading, const VARIAN
     text += L"    " + displayValue(*list, true) + L"\n";
   } else if (elements.size() == 1) {
     // A list with nothing to list holds one text alone ("Empty").
-    text += L"    " + displayValue(elements[0].get(), false) + L"\n";
+    text += L"    " + displayValue(*elements[0].get(), false) + L"\n";
   } else {
     for (size_t i = 0; i < elements.size(); i += 2) {
-      text += L"    " + displayValue(elements[i].get(), false);
-      if (i + 1 < elements.size()) text += L" = " + displayValue(elements[i + 1].get(), true);
+      text += L"    " + displayValue(*elements[i].get(), false);
+      if (i + 1 < elements.size()) text += L" = " + displayValue(*elements[i + 1].get(), true);
       text += L"\n";
     }
   }
@@ -150,7 +150,7 @@ std::wstring displayValue(const VARIANT& value, bool quoteText) {
   if (V_VT(&held) & VT_ARRAY) return arrayText(held);
   if (V_VT(&held) & VT_BYREF) {
     if (!V_BYREF(&held)) return L"?";
-    return scalarText(unique_variant::copyOf(held).get(), quoteText);
+    return scalarText(*copyOf(held).get(), quoteText);
   }
   return scalarText(held, quoteText);
 }
@@ -163,8 +163,8 @@ std::wstring reportText(const ReportContent& content) {
   bool more = false;
   const std::vector<unique_variant> pairs = listElements(content.description, &more);
   for (size_t i = 0; i < pairs.size(); i += 2) {
-    text += trimmedLabel(pairs[i].get());
-    if (i + 1 < pairs.size()) text += L": " + displayValue(pairs[i + 1].get(), false);
+    text += trimmedLabel(*pairs[i].get());
+    if (i + 1 < pairs.size()) text += L": " + displayValue(*pairs[i + 1].get(), false);
     text += L"\n";
   }
   if (more) text += std::wstring(kMoreElements) + L"\n";
@@ -175,7 +175,7 @@ std::wstring reportText(const ReportContent& content) {
   const std::vector<unique_variant> user = listElements(content.userData, &more);
   for (size_t i = 0; i < user.size(); ++i) {
     text += i < 4 ? kUserLabels[i] : L"Altro";
-    text += L": " + displayValue(user[i].get(), false) + L"\n";
+    text += L": " + displayValue(*user[i].get(), false) + L"\n";
   }
   if (more) text += std::wstring(kMoreElements) + L"\n";
 

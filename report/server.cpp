@@ -10,7 +10,7 @@
 
 #include "classes.h"
 #include "dialog.h"
-#include "handles.h"
+#include "failure.h"
 #include "registration.h"
 #include "report.h"
 

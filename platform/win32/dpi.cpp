@@ -22,7 +22,7 @@ struct DpiFunctions {
   decltype(&SystemParametersInfoForDpi) systemParametersInfoForDpi = nullptr;
   // shcore, Windows 8.1 and later.
   decltype(&GetDpiForMonitor) getDpiForMonitor = nullptr;
-  UniqueModule shcore;
+  handles::unique_hmodule shcore;
 };
 
 // How much of the newer API the test build pretends is missing: "1507" takes away user32's
@@ -67,9 +67,8 @@ const DpiFunctions& dpiFunctions() {
 
 // The DPI of the screen as a whole, which is the system DPI.
 UINT screenDpi() {
-  const HDC screen = GetDC(nullptr);
-  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
-  if (screen) ReleaseDC(nullptr, screen);
+  const handles::unique_screen_dc screen(GetDC(nullptr));
+  const int dpi = screen ? GetDeviceCaps(screen.get(), LOGPIXELSX) : 0;
   return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
 }
 

@@ -5,38 +5,9 @@
 #include <windows.h>
 
 #include "app/Form1.h"
+#include "platform/win32/handles/handles.h"
 
 namespace win32 {
-
-// A GDI object (font, brush), deleted with DeleteObject.
-template <class Handle>
-class UniqueGdiObject {
- public:
-  UniqueGdiObject() = default;
-  explicit UniqueGdiObject(Handle handle) : handle_(handle) {}
-  UniqueGdiObject(UniqueGdiObject&& other) noexcept : handle_(other.release()) {}
-  UniqueGdiObject& operator=(UniqueGdiObject&& other) noexcept {
-    reset(other.release());
-    return *this;
-  }
-  UniqueGdiObject(const UniqueGdiObject&) = delete;
-  UniqueGdiObject& operator=(const UniqueGdiObject&) = delete;
-  ~UniqueGdiObject() { reset(); }
-
-  Handle get() const { return handle_; }
-  Handle release() {
-    Handle h = handle_;
-    handle_ = nullptr;
-    return h;
-  }
-  void reset(Handle handle = nullptr) {
-    if (handle_) DeleteObject(handle_);
-    handle_ = handle;
-  }
-
- private:
-  Handle handle_ = nullptr;
-};
 
 class MainWindow final : public app::Form1Window {
  public:
@@ -81,10 +52,10 @@ class MainWindow final : public app::Form1Window {
   HWND cmdOk_ = nullptr;
   HWND cmdAnnulla_ = nullptr;
   HWND focusBeforeDeactivation_ = nullptr;
-  UniqueGdiObject<HBRUSH> backBrush_;
-  UniqueGdiObject<HFONT> headingFont_;
-  UniqueGdiObject<HFONT> resultsFont_;
-  UniqueGdiObject<HFONT> buttonFont_;
+  handles::unique_hbrush backBrush_;
+  handles::unique_hfont headingFont_;
+  handles::unique_hfont resultsFont_;
+  handles::unique_hfont buttonFont_;
   bool busy_ = false;
   bool eventRunning_ = false;
   bool closeWhenIdle_ = false;

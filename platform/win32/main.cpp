@@ -8,8 +8,9 @@
 #include "checks/environment_checks.h"
 #include "errors/modVBGuard.h"
 #include "errors/uncaught.h"
+#include "platform/win32/com/automation_error.h"
 #include "platform/win32/com/com_automation.h"
-#include "platform/win32/com/com_handles.h"
+#include "platform/win32/handles/handles.h"
 #include "platform/win32/form1_window.h"
 #include "platform/win32/registry_win32.h"
 #include "platform/win32/text_win32.h"
@@ -65,7 +66,8 @@ rt::OleDate localNow() {
 }
 
 int run(HINSTANCE instance, int showCommand) {
-  com::ComApartment apartment;
+  const handles::unique_apartment apartment;
+  if (FAILED(apartment.status())) throw com::automationError(apartment.status());
   rt::setUserNumberFormat(userNumberFormat());
 
   errors::ErrorState state;

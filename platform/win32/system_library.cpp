@@ -2,8 +2,8 @@
 
 namespace win32 {
 
-UniqueModule loadSystemLibrary(const wchar_t* name) {
-  return UniqueModule(LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+handles::unique_hmodule loadSystemLibrary(const wchar_t* name) {
+  return handles::unique_hmodule(LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
 }
 
 }  // namespace win32

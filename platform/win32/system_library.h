@@ -5,35 +5,12 @@
 
 #include <windows.h>
 
-#include <utility>
+#include "platform/win32/handles/handles.h"
 
 namespace win32 {
 
-// A loaded DLL, freed with FreeLibrary.
-class UniqueModule {
- public:
-  UniqueModule() = default;
-  explicit UniqueModule(HMODULE module) : module_(module) {}
-  UniqueModule(UniqueModule&& other) noexcept : module_(std::exchange(other.module_, nullptr)) {}
-  UniqueModule& operator=(UniqueModule&& other) noexcept {
-    std::swap(module_, other.module_);
-    return *this;
-  }
-  UniqueModule(const UniqueModule&) = delete;
-  UniqueModule& operator=(const UniqueModule&) = delete;
-  ~UniqueModule() {
-    if (module_) FreeLibrary(module_);
-  }
-
-  HMODULE get() const { return module_; }
-  explicit operator bool() const { return module_ != nullptr; }
-
- private:
-  HMODULE module_ = nullptr;
-};
-
 // `name` (a bare file name) loaded from System32; empty when it is not there.
-UniqueModule loadSystemLibrary(const wchar_t* name);
+handles::unique_hmodule loadSystemLibrary(const wchar_t* name);
 
 // An exported function of `module` as the function type `Function`; null when it is missing.
 template <class Function>

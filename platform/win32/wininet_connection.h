@@ -26,7 +26,7 @@ class WininetConnectionTest final : public checks::ConnectionTest {
 
  private:
 
-  UniqueModule library_;
+  handles::unique_hmodule library_;
   CheckConnection check_ = nullptr;
 };
 

@@ -110,8 +110,8 @@ LONG reportFailure(IDispatch* dialog = nullptr, bool withLongValue = false) {
   Outcome answer = invoke(report.get(), L"ReportError", DISPATCH_METHOD | DISPATCH_PROPERTYGET, {});
   if (FAILED(answer.code)) throw Failure(answer.code, L"ReportError");
   unique_variant number;
-  check(VariantChangeType(number.put(), const_cast<VARIANT*>(&answer.result.get()), 0, VT_I4));
-  return V_I4(&number.get());
+  check(VariantChangeType(number.put(), const_cast<VARIANT*>(answer.result.get()), 0, VT_I4));
+  return V_I4(number.get());
 }
 
 // ---- the call log --------------------------------------------------------------------------
@@ -119,7 +119,7 @@ LONG reportFailure(IDispatch* dialog = nullptr, bool withLongValue = false) {
 std::wstring logPath;
 
 std::vector<std::string> logLines() {
-  const unique_file file(CreateFileW(logPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  const unique_hfile file(CreateFileW(logPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   std::vector<std::string> lines;
   if (!file) return lines;
@@ -305,7 +305,7 @@ unique_variant twoByThree() {
     for (LONG column = 1; column <= 3; ++column) {
       LONG indices[] = {row, column};
       unique_variant value = longValue(row * 10 + column);
-      check(SafeArrayPutElement(array, indices, const_cast<VARIANT*>(&value.get())));
+      check(SafeArrayPutElement(array, indices, const_cast<VARIANT*>(value.get())));
     }
   return owner;
 }
@@ -421,27 +421,27 @@ void callsOutsideTheContractGetTheDispatchError() {
     UINT argumentError = ~0u;
   };
   const Row rows[] = {
-      {"put of a text", L"AppTitle", DISPATCH_PROPERTYPUT, {title.get()}, {}, S_OK},
-      {"put of an object by value", L"CustomDialog", DISPATCH_PROPERTYPUT, {object.get()}, {}, S_OK},
-      {"put of an object by reference", L"CustomDialog", DISPATCH_PROPERTYPUTREF, {object.get()}, {}, S_OK},
-      {"put of a String() array", L"UserData", DISPATCH_PROPERTYPUT, {strings.get()}, {}, S_OK},
+      {"put of a text", L"AppTitle", DISPATCH_PROPERTYPUT, {*title.get()}, {}, S_OK},
+      {"put of an object by value", L"CustomDialog", DISPATCH_PROPERTYPUT, {*object.get()}, {}, S_OK},
+      {"put of an object by reference", L"CustomDialog", DISPATCH_PROPERTYPUTREF, {*object.get()}, {}, S_OK},
+      {"put of a String() array", L"UserData", DISPATCH_PROPERTYPUT, {*strings.get()}, {}, S_OK},
       {"method called as a property read too", L"ReportError", DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, {}, S_OK},
       {"property read as a method too", L"AppTitle", DISPATCH_METHOD | DISPATCH_PROPERTYGET, {}, {}, S_OK},
-      {"text for an array property", L"ErrDescription", DISPATCH_PROPERTYPUT, {title.get()}, {}, DISP_E_TYPEMISMATCH, 0},
-      {"Null for a text property", L"AppPath", DISPATCH_PROPERTYPUT, {nullText.get()}, {}, DISP_E_TYPEMISMATCH, 0},
-      {"text for the dialog", L"CustomDialog", DISPATCH_PROPERTYPUTREF, {title.get()}, {}, DISP_E_TYPEMISMATCH, 0},
-      {"value property set by reference", L"AppTitle", DISPATCH_PROPERTYPUTREF, {title.get()}, {}, DISP_E_MEMBERNOTFOUND},
-      {"put without DISPID_PROPERTYPUT", L"AppTitle", DISPATCH_PROPERTYPUT, {title.get()}, {false, {}}, DISP_E_PARAMNOTFOUND},
-      {"put of two values", L"AppTitle", DISPATCH_PROPERTYPUT, {title.get(), title.get()}, {}, DISP_E_BADPARAMCOUNT},
-      {"property read with an argument", L"AppTitle", DISPATCH_PROPERTYGET, {title.get()}, {}, DISP_E_BADPARAMCOUNT},
+      {"text for an array property", L"ErrDescription", DISPATCH_PROPERTYPUT, {*title.get()}, {}, DISP_E_TYPEMISMATCH, 0},
+      {"Null for a text property", L"AppPath", DISPATCH_PROPERTYPUT, {*nullText.get()}, {}, DISP_E_TYPEMISMATCH, 0},
+      {"text for the dialog", L"CustomDialog", DISPATCH_PROPERTYPUTREF, {*title.get()}, {}, DISP_E_TYPEMISMATCH, 0},
+      {"value property set by reference", L"AppTitle", DISPATCH_PROPERTYPUTREF, {*title.get()}, {}, DISP_E_MEMBERNOTFOUND},
+      {"put without DISPID_PROPERTYPUT", L"AppTitle", DISPATCH_PROPERTYPUT, {*title.get()}, {false, {}}, DISP_E_PARAMNOTFOUND},
+      {"put of two values", L"AppTitle", DISPATCH_PROPERTYPUT, {*title.get(), *title.get()}, {}, DISP_E_BADPARAMCOUNT},
+      {"property read with an argument", L"AppTitle", DISPATCH_PROPERTYGET, {*title.get()}, {}, DISP_E_BADPARAMCOUNT},
       {"property called as a method", L"AppTitle", DISPATCH_METHOD, {}, {}, DISP_E_MEMBERNOTFOUND},
       {"method read as a property", L"ReportError", DISPATCH_PROPERTYGET, {}, {}, DISP_E_MEMBERNOTFOUND},
-      {"method set as a property", L"ReportError", DISPATCH_PROPERTYPUT, {number.get()}, {}, DISP_E_MEMBERNOTFOUND},
-      {"method with a named argument", L"ReportError", DISPATCH_METHOD, {number.get()}, {true, {0}}, DISP_E_NONAMEDARGS},
+      {"method set as a property", L"ReportError", DISPATCH_PROPERTYPUT, {*number.get()}, {}, DISP_E_MEMBERNOTFOUND},
+      {"method with a named argument", L"ReportError", DISPATCH_METHOD, {*number.get()}, {true, {0}}, DISP_E_NONAMEDARGS},
       {"three lists", L"SetVariables", DISPATCH_METHOD, {byRef(list), byRef(list), byRef(list)}, {}, DISP_E_BADPARAMCOUNT},
       {"third list not an array", L"SetVariables", DISPATCH_METHOD, {byRef(list), byRef(list), byRef(number), byRef(list)},
        {}, DISP_E_TYPEMISMATCH, 1},
-      {"lists passed by value", L"SetVariables", DISPATCH_METHOD, {array.get(), array.get(), array.get(), array.get()}, {}, S_OK},
+      {"lists passed by value", L"SetVariables", DISPATCH_METHOD, {*array.get(), *array.get(), *array.get(), *array.get()}, {}, S_OK},
       {"an interface other than IID_NULL", L"AppTitle", DISPATCH_PROPERTYGET, {}, {true, {}, someInterface},
        DISP_E_UNKNOWNINTERFACE},
   };
@@ -486,13 +486,13 @@ void propertiesReadBackAndTheReadIsLogged() {
 
   startLog();
   const Outcome title = invoke(report.get(), L"AppTitle", DISPATCH_PROPERTYGET, {});
-  expect(V_VT(&title.result.get()) == VT_BSTR && std::wstring_view(V_BSTR(&title.result.get())) == kAppTitle, "[AppTitle]",
+  expect(V_VT(title.result.get()) == VT_BSTR && std::wstring_view(V_BSTR(title.result.get())) == kAppTitle, "[AppTitle]",
          "not the title put");
   const Outcome held = invoke(report.get(), L"CustomDialog", DISPATCH_PROPERTYGET, {});
-  expect(V_VT(&held.result.get()) == VT_DISPATCH && V_DISPATCH(&held.result.get()) == dialog.get(), "[CustomDialog]",
+  expect(V_VT(held.result.get()) == VT_DISPATCH && V_DISPATCH(held.result.get()) == dialog.get(), "[CustomDialog]",
          "not the dialog put");
   const Outcome missing = invoke(report.get(), L"AppPath", DISPATCH_PROPERTYGET, {});
-  expect(V_VT(&missing.result.get()) == VT_EMPTY, "[AppPath never put]", "not Empty");
+  expect(V_VT(missing.result.get()) == VT_EMPTY, "[AppPath never put]", "not Empty");
 
   const std::vector<std::string> lines = logLines();
   const std::string expected[] = {
@@ -504,7 +504,7 @@ void propertiesReadBackAndTheReadIsLogged() {
     expectText(i < lines.size() ? afterInstance(lines[i]) : "(missing)", expected[i], "[log line " + std::to_string(i + 1) + "]");
 
   // A refused call is logged with its error.
-  invoke(report.get(), L"ErrDescription", DISPATCH_PROPERTYPUT, {title.result.get()});
+  invoke(report.get(), L"ErrDescription", DISPATCH_PROPERTYPUT, {*title.result.get()});
   const std::vector<std::string> after = logLines();
   expectText(after.empty() ? "(missing)" : afterInstance(after.back()),
              R"("member":"ErrDescription","kind":"put","args":[{"vt":"VT_BSTR","value":"PatchQUADRELL-Windows10"}],"error":"0x80020005"})",
@@ -629,7 +629,7 @@ unique_variant longsArray(ULONG count) {
 // `change` alters a copy of `real`'s descriptor; the argument is labelled `label`.
 Hostile forgedArray(unique_variant real, VARTYPE label, const std::function<void(SAFEARRAY&)>& change) {
   Hostile hostile;
-  SAFEARRAY* original = V_ARRAY(&real.get());
+  SAFEARRAY* original = V_ARRAY(real.get());
   hostile.forged = std::make_unique<ForgedArray>();
   hostile.forged->hiddenType = reinterpret_cast<const DWORD*>(original)[-1];
   hostile.forged->descriptor = *original;
@@ -642,7 +642,7 @@ Hostile forgedArray(unique_variant real, VARTYPE label, const std::function<void
 
 Hostile plain(unique_variant value) {
   Hostile hostile;
-  hostile.passed = value.get();
+  hostile.passed = *value.get();
   hostile.owners.push_back(std::move(value));
   return hostile;
 }
@@ -689,7 +689,7 @@ void valuesThatLieAboutThemselvesAreRefused() {
       {"reference to a reference", [&] {
          return referenceTo([&](VARIANT& referred, VARIANT&) {
            V_VT(&referred) = VT_BYREF | VT_VARIANT;
-           V_VARIANTREF(&referred) = const_cast<VARIANT*>(&list.get());
+           V_VARIANTREF(&referred) = list.get();
          });
        }, DISP_E_BADVARTYPE},
       {"reference to itself", [] {
@@ -1136,7 +1136,7 @@ class InteractiveCheck {
     refuseDialogs_ = true;
     const com_ptr<IDispatch> dialog = createFromProgId(kDialogProgId);
     const unique_variant reportText = text(L"testo"), caption = text(L"titolo");
-    const Outcome shown = invoke(dialog.get(), L"ShowReport", DISPATCH_METHOD, {reportText.get(), caption.get()});
+    const Outcome shown = invoke(dialog.get(), L"ShowReport", DISPATCH_METHOD, {*reportText.get(), *caption.get()});
     refuseDialogs_ = false;
     expectCode(shown.code, DISP_E_EXCEPTION, "[window refused]");
     expect(FAILED(shown.exceptionCode), "[window refused]", "failure code " + hex(shown.exceptionCode));
@@ -1145,7 +1145,7 @@ class InteractiveCheck {
 
   // Tells the script the window is up and waits until it has taken its picture.
   void waitForScreenshot() {
-    const unique_file shown(CreateFileW((folder_ + L"\\shown").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    const unique_hfile shown(CreateFileW((folder_ + L"\\shown").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     const std::wstring taken = folder_ + L"\\taken";
     for (int tenths = 0; tenths < 600 && GetFileAttributesW(taken.c_str()) == INVALID_FILE_ATTRIBUTES; ++tenths) Sleep(100);
   }
@@ -1153,7 +1153,7 @@ class InteractiveCheck {
   void writeResult() {
     if (folder_.empty()) return;
     const std::string result = failures ? "FAILED\n" : "PASSED\n";
-    const unique_file file(CreateFileW((folder_ + L"\\result").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    const unique_hfile file(CreateFileW((folder_ + L"\\result").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     DWORD written = 0;
     WriteFile(file.get(), result.data(), static_cast<DWORD>(result.size()), &written, nullptr);
   }
@@ -1166,17 +1166,13 @@ class InteractiveCheck {
   bool refuseDialogs_ = false;
 };
 
-struct ComApartment {
-  ComApartment() { check(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)); }
-  ~ComApartment() { CoUninitialize(); }
-};
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   setvbuf(stdout, nullptr, _IONBF, 0);
   try {
-    const ComApartment apartment;
+    const handles::unique_apartment apartment;
+    check(apartment.status());
     const std::wstring mode = argc > 1 ? argv[1] : L"";
     if (mode == L"--user-registration" && argc > 2) return checkUserRegistration(std::wstring_view(argv[2]) == L"yes");
     if (mode == L"--interactive") return InteractiveCheck(argc > 2 ? argv[2] : L"").run();

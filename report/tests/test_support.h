@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "../handles.h"
+#include "../failure.h"
 
 namespace vbgreport::test {
 
@@ -85,8 +85,8 @@ inline int runAll(const std::vector<TestCase>& cases) {
 
 // ---- values --------------------------------------------------------------------------------
 
-inline unique_variant text(std::wstring_view value) { return unique_variant::ofText(value); }
-inline unique_variant longValue(LONG value) { return unique_variant::ofLong(value); }
+inline unique_variant text(std::wstring_view value) { return textVariant(value); }
+inline unique_variant longValue(LONG value) { return longVariant(value); }
 
 template <class Fill>
 unique_variant made(VARTYPE type, Fill fill) {
@@ -121,7 +121,7 @@ inline unique_variant variantArray(std::vector<unique_variant> elements, LONG lo
   unique_variant owner = made(VT_ARRAY | VT_VARIANT, [&](VARIANT* v) { V_ARRAY(v) = array; });
   for (LONG i = 0; i < static_cast<LONG>(elements.size()); ++i) {
     LONG index = lowerBound + i;
-    check(SafeArrayPutElement(array, &index, const_cast<VARIANT*>(&elements[i].get())));
+    check(SafeArrayPutElement(array, &index, const_cast<VARIANT*>(elements[i].get())));
   }
   return owner;
 }
@@ -132,7 +132,7 @@ inline unique_variant textArray(const std::vector<std::wstring>& elements) {
   if (!array) throw Failure(E_OUTOFMEMORY);
   unique_variant owner = made(VT_ARRAY | VT_BSTR, [&](VARIANT* v) { V_ARRAY(v) = array; });
   for (LONG i = 0; i < static_cast<LONG>(elements.size()); ++i) {
-    const unique_bstr element = unique_bstr::copyOf(elements[i]);
+    const unique_bstr element = bstrOf(elements[i]);
     check(SafeArrayPutElement(array, &i, element.get()));
   }
   return owner;
@@ -156,7 +156,7 @@ inline VARIANT byRef(unique_variant& target) {
   VARIANT reference;
   VariantInit(&reference);
   V_VT(&reference) = VT_BYREF | VT_VARIANT;
-  V_VARIANTREF(&reference) = const_cast<VARIANT*>(&target.get());
+  V_VARIANTREF(&reference) = target.get();
   return reference;
 }
 
@@ -191,7 +191,7 @@ inline Outcome invokeId(IDispatch* object, DISPID id, WORD flags, const std::vec
                                 &exception, &outcome.argumentError);
   const unique_bstr source(exception.bstrSource), description(exception.bstrDescription), help(exception.bstrHelpFile);
   outcome.exceptionCode = exception.scode;
-  outcome.exceptionSource = source.view();
+  outcome.exceptionSource = viewOf(source.get());
   return outcome;
 }
 
@@ -208,7 +208,7 @@ inline Outcome invoke(IDispatch* object, const wchar_t* name, WORD flags, const 
 }
 
 inline void put(IDispatch* object, const wchar_t* name, const unique_variant& value, WORD flags = DISPATCH_PROPERTYPUT) {
-  const Outcome outcome = invoke(object, name, flags, {value.get()});
+  const Outcome outcome = invoke(object, name, flags, {*value.get()});
   if (FAILED(outcome.code)) throw Failure(outcome.code, std::wstring(L"put ") + name);
 }
 

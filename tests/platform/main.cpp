@@ -2,10 +2,11 @@
 // apartment on its UI thread, and the tests run the same way.
 #include <gtest/gtest.h>
 
-#include "platform/win32/com/com_handles.h"
+#include "platform/win32/handles/handles.h"
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
-  com::ComApartment apartment;
+  const handles::unique_apartment apartment;
+  if (FAILED(apartment.status())) return 1;
   return RUN_ALL_TESTS();
 }

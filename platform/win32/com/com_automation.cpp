@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/win32/com/com_handles.h"
+#include "platform/win32/handles/handles.h"
 #include "platform/win32/com/dispatch_object.h"
 #include "runtime/runtime_error.h"
 
@@ -21,8 +21,8 @@ rt::ObjectRef ComAutomation::createObject(rt::TextView progId) {
       isClassIdentifier(progId) ? CLSIDFromString(name.c_str(), &classId) : CLSIDFromProgID(name.c_str(), &classId);
   if (FAILED(found)) rt::raise(rt::kCannotCreateObject);
 
-  ComPtr<IDispatch> object;
-  if (FAILED(CoCreateInstance(classId, nullptr, CLSCTX_SERVER, IID_IDispatch, object.putVoid())) || !object)
+  handles::com_ptr<IDispatch> object;
+  if (FAILED(CoCreateInstance(classId, nullptr, CLSCTX_SERVER, IID_IDispatch, object.put_void())) || !object)
     rt::raise(rt::kCannotCreateObject);
   return wrapDispatch(std::move(object));
 }

@@ -5,7 +5,7 @@
 
 namespace com {
 
-// Creates objects in the calling thread's apartment, which must be initialised (ComApartment).
+// Creates objects in the calling thread's apartment, which must be initialised (handles::unique_apartment).
 class ComAutomation final : public rt::Automation {
  public:
   // A new instance of the class named by `progId`, or by a class identifier in braces, asked

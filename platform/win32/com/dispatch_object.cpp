@@ -23,8 +23,8 @@ WORD invokeFlags(rt::CallKind kind) {
 
 bool isPut(rt::CallKind kind) { return kind == rt::CallKind::PropertyPut || kind == rt::CallKind::PropertyPutRef; }
 
-UniqueVariant omittedArgument() {
-  UniqueVariant out;
+handles::unique_variant omittedArgument() {
+  handles::unique_variant out;
   out.get()->scode = DISP_E_PARAMNOTFOUND;
   out.get()->vt = VT_ERROR;
   return out;
@@ -49,11 +49,11 @@ rt::Variant DispatchObject::invoke(rt::TextView member, rt::CallKind kind, const
   // report hand-off relies on nothing coming back through them, and a component may leave
   // values there that the utility has no way to hold.
   const size_t count = arguments.size();
-  std::vector<UniqueVariant> passed(count);
-  std::vector<UniqueVariant> referenced(count);
+  std::vector<handles::unique_variant> passed(count);
+  std::vector<handles::unique_variant> referenced(count);
   for (size_t i = 0; i < count; ++i) {
     const rt::Argument& argument = arguments[i];
-    UniqueVariant& slot = passed[count - 1 - i];
+    handles::unique_variant& slot = passed[count - 1 - i];
     if (argument.isOmitted()) {
       slot = omittedArgument();
     } else if (argument.isByRef()) {
@@ -66,14 +66,14 @@ rt::Variant DispatchObject::invoke(rt::TextView member, rt::CallKind kind, const
   }
 
   DISPID putId = DISPID_PROPERTYPUT;
-  DISPPARAMS parameters{UniqueVariant::asArray(passed.data()), nullptr, static_cast<UINT>(count), 0};
+  DISPPARAMS parameters{handles::unique_variant::as_array(passed.data()), nullptr, static_cast<UINT>(count), 0};
   if (isPut(kind)) {
     parameters.rgdispidNamedArgs = &putId;
     parameters.cNamedArgs = 1;
   }
 
-  UniqueVariant result;
-  UniqueExcepInfo exception;
+  handles::unique_variant result;
+  handles::unique_excepinfo exception;
   UINT badArgument = 0;
   const HRESULT status = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, invokeFlags(kind), &parameters,
                                            isPut(kind) ? nullptr : result.put(), exception.put(), &badArgument);
@@ -81,7 +81,7 @@ rt::Variant DispatchObject::invoke(rt::TextView member, rt::CallKind kind, const
   return fromComVariant(*result.get());
 }
 
-rt::ObjectRef wrapDispatch(ComPtr<IDispatch> dispatch) {
+rt::ObjectRef wrapDispatch(handles::com_ptr<IDispatch> dispatch) {
   if (!dispatch) return nullptr;
   return std::make_shared<DispatchObject>(std::move(dispatch));
 }

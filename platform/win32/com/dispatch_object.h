@@ -1,14 +1,14 @@
 // A COM object driven through IDispatch, the way a late-bound Basic caller drives it.
 #pragma once
 
-#include "platform/win32/com/com_handles.h"
+#include "platform/win32/handles/handles.h"
 #include "runtime/automation.h"
 
 namespace com {
 
 class DispatchObject final : public rt::AutomationObject {
  public:
-  explicit DispatchObject(ComPtr<IDispatch> dispatch) : dispatch_(std::move(dispatch)) {}
+  explicit DispatchObject(handles::com_ptr<IDispatch> dispatch) : dispatch_(std::move(dispatch)) {}
 
   // Resolves `member` by name, then calls it: arguments last-first in DISPPARAMS, omitted ones
   // as DISP_E_PARAMNOTFOUND, by-reference ones through a VARIANT of ours that is freed after
@@ -21,11 +21,11 @@ class DispatchObject final : public rt::AutomationObject {
  private:
   DISPID memberId(rt::TextView member) const;
 
-  ComPtr<IDispatch> dispatch_;
+  handles::com_ptr<IDispatch> dispatch_;
 };
 
 // `dispatch` as an object reference for the portable code; Nothing when it is null.
-rt::ObjectRef wrapDispatch(ComPtr<IDispatch> dispatch);
+rt::ObjectRef wrapDispatch(handles::com_ptr<IDispatch> dispatch);
 
 // The IDispatch behind an object reference, borrowed (valid while `object` lives); null for
 // Nothing. Raises 13 for an object that is not a COM object, which COM cannot be handed.

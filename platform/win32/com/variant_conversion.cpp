@@ -68,18 +68,18 @@ void* elementSource(VARIANT& element) {
   }
 }
 
-UniqueVariant arrayToComVariant(const rt::ArrayData& array) {
+handles::unique_variant arrayToComVariant(const rt::ArrayData& array) {
   const VARTYPE elementType = elementVartype(array.elementType);
-  UniqueVariant out;
+  handles::unique_variant out;
   if (!array.allocated) {
     out.get()->parray = nullptr;
     out.get()->vt = VT_ARRAY | elementType;
     return out;
   }
-  UniqueSafeArray elements(SafeArrayCreateVector(elementType, 0, static_cast<ULONG>(array.elements.size())));
+  handles::unique_safearray elements(SafeArrayCreateVector(elementType, 0, static_cast<ULONG>(array.elements.size())));
   if (!elements.get()) rt::raise(rt::kOutOfMemory);
   for (LONG index = 0; index < static_cast<LONG>(array.elements.size()); ++index) {
-    UniqueVariant element = toComVariant(array.elements[index]);
+    handles::unique_variant element = toComVariant(array.elements[index]);
     if (elementType == VT_VARIANT) {
       check(SafeArrayPutElement(elements.get(), &index, element.get()));
     } else {
@@ -134,10 +134,10 @@ rt::Variant fromScalar(const VARIANT& value) {
     case VT_DATE: return rt::Variant(rt::OleDate{value.date});
     case VT_BOOL: return rt::Variant::boolean(value.boolVal != VARIANT_FALSE);
     case VT_BSTR: return rt::Variant(textOf(value.bstrVal));
-    case VT_DISPATCH: return rt::Variant(wrapDispatch(ComPtr<IDispatch>::borrow(value.pdispVal)));
+    case VT_DISPATCH: return rt::Variant(wrapDispatch(handles::com_ptr<IDispatch>::borrow(value.pdispVal)));
     case VT_UNKNOWN: {
       if (!value.punkVal) return rt::Variant::nothing();
-      ComPtr<IDispatch> dispatch = ComPtr<IUnknown>::borrow(value.punkVal).query<IDispatch>();
+      handles::com_ptr<IDispatch> dispatch = handles::com_ptr<IUnknown>::borrow(value.punkVal).query<IDispatch>();
       if (!dispatch) typeMismatch();
       return rt::Variant(wrapDispatch(std::move(dispatch)));
     }
@@ -285,8 +285,8 @@ class ValueReader {
 
 }  // namespace
 
-UniqueBstr toBstr(rt::TextView text) {
-  UniqueBstr out(SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()), static_cast<UINT>(text.size())));
+handles::unique_bstr toBstr(rt::TextView text) {
+  handles::unique_bstr out(SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()), static_cast<UINT>(text.size())));
   if (!out.get()) rt::raise(rt::kOutOfMemory);
   return out;
 }
@@ -296,8 +296,8 @@ rt::Text textOf(BSTR text) {
   return rt::Text(reinterpret_cast<const char16_t*>(text), SysStringLen(text));
 }
 
-UniqueVariant toComVariant(const rt::Variant& value) {
-  UniqueVariant out;
+handles::unique_variant toComVariant(const rt::Variant& value) {
+  handles::unique_variant out;
   VARIANT& v = *out.get();
   switch (value.kind()) {
     case rt::Kind::Empty: break;
@@ -327,7 +327,7 @@ UniqueVariant toComVariant(const rt::Variant& value) {
       v.vt = VT_BSTR;
       break;
     case rt::Kind::Object:
-      v.pdispVal = ComPtr<IDispatch>::borrow(dispatchOf(value.asObject())).detach();
+      v.pdispVal = handles::com_ptr<IDispatch>::borrow(dispatchOf(value.asObject())).detach();
       v.vt = VT_DISPATCH;
       break;
     case rt::Kind::Array: return arrayToComVariant(value.asArray());

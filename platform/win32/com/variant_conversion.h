@@ -1,13 +1,13 @@
 // The utility's values as OLE Automation VARIANTs and back.
 #pragma once
 
-#include "platform/win32/com/com_handles.h"
+#include "platform/win32/handles/handles.h"
 #include "runtime/variant.h"
 
 namespace com {
 
 // A BSTR holding `text` (embedded NULs kept). Raises 7 when memory runs out.
-UniqueBstr toBstr(rt::TextView text);
+handles::unique_bstr toBstr(rt::TextView text);
 // The text of a BSTR; a null BSTR is the empty text, as OLE Automation treats it.
 rt::Text textOf(BSTR text);
 
@@ -15,7 +15,7 @@ rt::Text textOf(BSTR text);
 // String VT_BSTR, Object VT_DISPATCH (Nothing: a null pointer), an array as a one-dimensional
 // SAFEARRAY with lower bound 0 of its element type (VT_VARIANT for Any), one that was never
 // allocated as VT_ARRAY with a null SAFEARRAY. Raises 13 for an object that is not a COM object.
-UniqueVariant toComVariant(const rt::Variant& value);
+handles::unique_variant toComVariant(const rt::Variant& value);
 
 // A VARIANT as a value: references followed; the 8-, 16- and 32-bit integers as Integer or
 // Long, wider or unsigned ones as Long when they fit and Double otherwise; currency, decimal and

@@ -18,9 +18,9 @@ using rt::CallKind;
 using rt::Variant;
 using support::failureOf;
 
-rt::ObjectRef wrap(FakeDispatch& fake) { return com::wrapDispatch(com::ComPtr<IDispatch>::borrow(&fake)); }
+rt::ObjectRef wrap(FakeDispatch& fake) { return com::wrapDispatch(handles::com_ptr<IDispatch>::borrow(&fake)); }
 
-HRESULT answerWith(VARIANT* result, com::UniqueVariant value) {
+HRESULT answerWith(VARIANT* result, handles::unique_variant value) {
   if (result) *result = value.release();
   return S_OK;
 }
@@ -81,7 +81,7 @@ TEST(DispatchObject, ReadsNothingBackFromByReferenceArguments) {
       {"text", [](VARIANT& slot) { slot = com::toComVariant(Variant(u"changed")).release(); }},
       {"object",
        [&](VARIANT& slot) {
-         slot.pdispVal = com::ComPtr<IDispatch>::borrow(&replacement).detach();
+         slot.pdispVal = handles::com_ptr<IDispatch>::borrow(&replacement).detach();
          slot.vt = VT_DISPATCH;
        }},
       {"two-dimensional array",

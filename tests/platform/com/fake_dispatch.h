@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/com/com_handles.h"
+#include "platform/win32/handles/handles.h"
 
 namespace fakes {
 
@@ -141,7 +141,7 @@ inline std::string render(const VARIANT& value) {
     SafeArrayGetUBound(value.parray, 1, &upper);
     out += "[" + std::to_string(lower) + ".." + std::to_string(upper) + "] {";
     for (LONG i = lower; i <= upper; ++i) {
-      com::UniqueVariant element;
+      handles::unique_variant element;
       if (elementType == VT_VARIANT) {
         SafeArrayGetElement(value.parray, &i, element.get());
       } else {

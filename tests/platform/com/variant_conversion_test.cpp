@@ -13,32 +13,32 @@
 
 namespace {
 
-using com::UniqueVariant;
+using handles::unique_variant;
 using rt::Kind;
 using rt::Variant;
 
 // A raw VARIANT with one field set; the type is written last, as the binding does.
 #define RAW(type, field, value)  \
   [] {                           \
-    UniqueVariant made;          \
+    handles::unique_variant made;          \
     made.get()->field = (value); \
     made.get()->vt = (type);     \
     return made;                 \
   }
 
-UniqueVariant safeArrayOf(VARTYPE type, SAFEARRAY* array) {
-  UniqueVariant raw;
+handles::unique_variant safeArrayOf(VARTYPE type, SAFEARRAY* array) {
+  handles::unique_variant raw;
   raw.get()->parray = array;
   raw.get()->vt = VT_ARRAY | type;
   return raw;
 }
 
-UniqueVariant bstrArray(std::initializer_list<const wchar_t*> texts, LONG lowerBound = 0) {
+handles::unique_variant bstrArray(std::initializer_list<const wchar_t*> texts, LONG lowerBound = 0) {
   SAFEARRAYBOUND bound{static_cast<ULONG>(texts.size()), lowerBound};
   SAFEARRAY* array = SafeArrayCreate(VT_BSTR, 1, &bound);
   LONG index = lowerBound;
   for (const wchar_t* text : texts) {
-    com::UniqueBstr element(SysAllocString(text));
+    handles::unique_bstr element(SysAllocString(text));
     SafeArrayPutElement(array, &index, element.get());
     ++index;
   }
@@ -52,7 +52,7 @@ class ForeignObject : public rt::AutomationObject {
 
 TEST(ValueToVariant, GivesEachKindItsAutomationType) {
   fakes::FakeDispatch fake("target");
-  const rt::ObjectRef target = com::wrapDispatch(com::ComPtr<IDispatch>::borrow(&fake));
+  const rt::ObjectRef target = com::wrapDispatch(handles::com_ptr<IDispatch>::borrow(&fake));
   const struct {
     const char* name;
     Variant value;
@@ -113,14 +113,14 @@ TEST(VariantToValue, ReadsEveryAutomationTypeTheUtilityMeets) {
   DECIMAL twoAndAHalf;
   VarDecFromR8(2.5, &twoAndAHalf);
   LONG referenced = 42;
-  const com::UniqueBstr innerText(SysAllocString(L"inner"));
+  const handles::unique_bstr innerText(SysAllocString(L"inner"));
   VARIANT inner;  // read through a reference only; innerText owns its string
   inner.vt = VT_BSTR;
   inner.bstrVal = innerText.get();
 
   const struct {
     const char* name;
-    std::function<UniqueVariant()> raw;
+    std::function<handles::unique_variant()> raw;
     std::string expected;
   } rows[] = {
       {"EMPTY", RAW(VT_EMPTY, llVal, 0), "Empty"},
@@ -142,7 +142,7 @@ TEST(VariantToValue, ReadsEveryAutomationTypeTheUtilityMeets) {
       {"CY", RAW(VT_CY, cyVal.int64, 12345), "Double 1.2344999999999999"},
       {"DECIMAL",
        [&] {
-         UniqueVariant raw;
+         handles::unique_variant raw;
          raw.get()->decVal = twoAndAHalf;
          raw.get()->vt = VT_DECIMAL;
          return raw;
@@ -156,7 +156,7 @@ TEST(VariantToValue, ReadsEveryAutomationTypeTheUtilityMeets) {
       {"null UNKNOWN", RAW(VT_UNKNOWN, punkVal, nullptr), "Object Nothing"},
       {"BYREF I4",
        [&] {
-         UniqueVariant raw;
+         handles::unique_variant raw;
          raw.get()->plVal = &referenced;
          raw.get()->vt = VT_BYREF | VT_I4;
          return raw;
@@ -164,7 +164,7 @@ TEST(VariantToValue, ReadsEveryAutomationTypeTheUtilityMeets) {
        "Long 42"},
       {"BYREF VARIANT",
        [&] {
-         UniqueVariant raw;
+         handles::unique_variant raw;
          raw.get()->pvarVal = &inner;
          raw.get()->vt = VT_BYREF | VT_VARIANT;
          return raw;
@@ -181,9 +181,9 @@ TEST(VariantToValue, ReadsEveryAutomationTypeTheUtilityMeets) {
        "Array of Integer [Integer 0, Integer 0]"},
       {"VARIANT array",
        [] {
-         UniqueVariant raw = safeArrayOf(VT_VARIANT, SafeArrayCreateVector(VT_VARIANT, 0, 2));
+         handles::unique_variant raw = safeArrayOf(VT_VARIANT, SafeArrayCreateVector(VT_VARIANT, 0, 2));
          LONG index = 1;
-         UniqueVariant element = RAW(VT_R8, dblVal, 0.5)();
+         handles::unique_variant element = RAW(VT_R8, dblVal, 0.5)();
          SafeArrayPutElement(raw.get()->parray, &index, element.get());
          return raw;
        },
@@ -225,14 +225,14 @@ VARIANT borrowedArray(VARTYPE label, SAFEARRAY* array) {
 TEST(VariantToValue, RefusesWhatTheUtilityCannotHold) {
   fakes::FakeDispatch unknownOnly("unknown only", false);
   const auto convert = [](const VARIANT& value) { return com::fromComVariant(value); };
-  const auto owned = [](const std::function<UniqueVariant()>& make) { return com::fromComVariant(*make().get()); };
+  const auto owned = [](const std::function<handles::unique_variant()>& make) { return com::fromComVariant(*make().get()); };
   const struct {
     const char* name;
     std::function<Variant()> convert;
   } rows[] = {
       {"UNKNOWN without IDispatch",
        [&] {
-         UniqueVariant raw;
+         handles::unique_variant raw;
          raw.get()->punkVal = &unknownOnly;
          unknownOnly.AddRef();
          raw.get()->vt = VT_UNKNOWN;
@@ -311,7 +311,7 @@ TEST(VariantToValue, RefusesWhatTheUtilityCannotHold) {
        }},
       {"array that holds itself",
        [&] {
-         com::UniqueSafeArray array(SafeArrayCreateVector(VT_VARIANT, 0, 1));
+         handles::unique_safearray array(SafeArrayCreateVector(VT_VARIANT, 0, 1));
          LONG index = 0;
          VARIANT* element = nullptr;
          SafeArrayPtrOfIndex(array.get(), &index, reinterpret_cast<void**>(&element));
@@ -337,8 +337,8 @@ TEST(VariantToValue, RefusesWhatTheUtilityCannotHold) {
 TEST(VariantToValue, UnknownThatAnswersDispatchBecomesThatObject) {
   fakes::FakeDispatch fake;
   {
-    UniqueVariant raw;
-    raw.get()->punkVal = com::ComPtr<IUnknown>::borrow(&fake).detach();
+    handles::unique_variant raw;
+    raw.get()->punkVal = handles::com_ptr<IUnknown>::borrow(&fake).detach();
     raw.get()->vt = VT_UNKNOWN;
     const Variant object = com::fromComVariant(*raw.get());
     EXPECT_EQ(com::dispatchOf(object), static_cast<IDispatch*>(&fake));

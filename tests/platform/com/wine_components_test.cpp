@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/win32/com/com_automation.h"
+#include "platform/win32/handles/handles.h"
 #include "runtime/runtime_error.h"
 #include "support/loopback_http_server.h"
 #include "support/runtime_values.h"
@@ -20,26 +21,6 @@ using support::failureOf;
 
 constexpr char16_t kServerXmlHttp[] = u"{88D96A0B-F192-11D4-A65F-0040963251E5}";
 
-// A registry key, closed with RegCloseKey.
-class UniqueHkey {
- public:
-  UniqueHkey() = default;
-  UniqueHkey(const UniqueHkey&) = delete;
-  UniqueHkey& operator=(const UniqueHkey&) = delete;
-  ~UniqueHkey() {
-    if (key_) RegCloseKey(key_);
-  }
-  HKEY get() const { return key_; }
-  HKEY* put() {
-    if (key_) RegCloseKey(key_);
-    key_ = nullptr;
-    return &key_;
-  }
-
- private:
-  HKEY key_ = nullptr;
-};
-
 constexpr wchar_t kTestKey[] = L"Software\\PatchQuadrellAutomationTest";
 constexpr char16_t kTestKeyText[] = u"Software\\PatchQuadrellAutomationTest";
 
@@ -49,7 +30,7 @@ class SeededKey {
  public:
   SeededKey(REGSAM view, const wchar_t* valueName, const std::wstring& data) : view_(view) {
     RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kTestKey, view_, 0);
-    UniqueHkey key;
+    handles::unique_hkey key;
     status_ = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kTestKey, 0, nullptr, 0, KEY_SET_VALUE | view_, nullptr, key.put(),
                               nullptr);
     if (status_ == ERROR_SUCCESS)

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/handles/handles.h"
+
 namespace support {
 
 class RegistrySandbox {
@@ -20,13 +22,11 @@ class RegistrySandbox {
   // Stores a value, creating its key, in the view `view` (KEY_WOW64_32KEY or KEY_WOW64_64KEY).
   static bool set(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type, const void* data, DWORD size,
                   REGSAM view) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key, nullptr) !=
+    handles::unique_hkey key;
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, key.put(), nullptr) !=
         ERROR_SUCCESS)
       return false;
-    const bool stored = RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return stored;
+    return RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
   }
   static bool setText(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text,
                       REGSAM view) {
@@ -34,12 +34,9 @@ class RegistrySandbox {
                view);
   }
   static bool createKey(HKEY root, const std::wstring& path, REGSAM view) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
-      return false;
-    RegCloseKey(key);
-    return true;
+    handles::unique_hkey key;
+    return RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, key.put(), nullptr) ==
+           ERROR_SUCCESS;
   }
 
   // A value as stored: its type and bytes; type REG_NONE and no bytes when it is missing.
@@ -50,23 +47,20 @@ class RegistrySandbox {
   };
   static Stored get(HKEY root, const std::wstring& path, const wchar_t* name, REGSAM view) {
     Stored stored;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return stored;
+    handles::unique_hkey key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) return stored;
     DWORD size = 0;
-    if (RegQueryValueExW(key, name, nullptr, &stored.type, nullptr, &size) == ERROR_SUCCESS) {
+    if (RegQueryValueExW(key.get(), name, nullptr, &stored.type, nullptr, &size) == ERROR_SUCCESS) {
       stored.bytes.resize(size);
       stored.exists =
-          RegQueryValueExW(key, name, nullptr, &stored.type, stored.bytes.data(), &size) == ERROR_SUCCESS;
+          RegQueryValueExW(key.get(), name, nullptr, &stored.type, stored.bytes.data(), &size) == ERROR_SUCCESS;
       stored.bytes.resize(size);
     }
-    RegCloseKey(key);
     return stored;
   }
   static bool keyExists(HKEY root, const std::wstring& path, REGSAM view) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
+    handles::unique_hkey key;
+    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
   }
 
  private:
@@ -75,10 +69,11 @@ class RegistrySandbox {
       for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) deleteTree(root, path, view);
   }
   static void deleteTree(HKEY root, const std::wstring& path, REGSAM view) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS) return;
-    RegDeleteTreeW(key, nullptr);
-    RegCloseKey(key);
+    {
+      handles::unique_hkey key;
+      if (RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS | view, key.put()) != ERROR_SUCCESS) return;
+      RegDeleteTreeW(key.get(), nullptr);
+    }
     RegDeleteKeyExW(root, path.c_str(), view, 0);
   }
 
