@@ -1,5 +1,5 @@
 // Tests of VBGuardReport.dll through COM, as the utility uses it: registered with regsvr32, created
-// from its ProgIDs, driven late-bound. Run under Wine by run.sh.
+// from its ProgIDs, driven late-bound. Run under Wine by CTest (report/tests/CMakeLists.txt).
 //
 //   report_test.exe                          the contract, the log, registration (machine)
 //   report_test.exe --user-registration yes|no   whether regsvr32 /n /i:user left its keys
