@@ -18,11 +18,11 @@ import time
 
 import sample
 from sample import REPO_ROOT
-from harness.driver import Driver  # noqa: E402
-from harness.registry import Registry  # noqa: E402
-from harness.servers import ConnectivityPage  # noqa: E402
-from harness.utility import LBL, Utility  # noqa: E402
-from harness.wine import WineSession, Xvfb, windows_path  # noqa: E402
+from winekit.driver import Driver  # noqa: E402
+from winekit.registry import Registry  # noqa: E402
+from winekit.servers import ConnectivityPage  # noqa: E402
+from winekit.utility import LBL, Utility  # noqa: E402
+from winekit.wine import WineSession, Xvfb, windows_path  # noqa: E402
 
 BUILD = REPO_ROOT / "build" / "win64"
 DEMO = REPO_ROOT / "build" / "demo"
