@@ -64,7 +64,7 @@ def main():
         sys.exit(f"{options.seed} does not exist")
     headless = options.headless or not os.environ.get("DISPLAY")
 
-    for program in (BUILD / "bin" / "TEST.exe", BUILD / "bin" / "e2e_driver.exe",
+    for program in (BUILD / "bin" / "TEST.exe", BUILD / "bin" / "wine_driver.exe",
                     BUILD / "report" / "VBGuardReport.dll"):
         if not program.is_file():
             sys.exit(f"{program} is missing: run scripts/run, which builds it")
@@ -99,7 +99,7 @@ def main():
             wine.stop_server()  # the desktop is chosen when the prefix's first window opens
             wine.start()
 
-        driver = Driver(wine, BUILD / "bin" / "e2e_driver.exe")
+        driver = Driver(wine, BUILD / "bin" / "wine_driver.exe")
         # Without a display nobody could answer a report: the component answers "skip".
         utility = Utility(wine, driver, BUILD / "bin" / "TEST.exe", scratch, answers=[5] * 20 if headless else None)
         if not headless:

@@ -35,7 +35,7 @@ BUILD_HINT = "build it with: cmake --preset win64 && cmake --build --preset win6
 @pytest.fixture(scope="session")
 def build_dir():
     build = pathlib.Path(os.environ.get("E2E_BUILD_DIR", REPO_ROOT / "build" / "win64"))
-    for program in ("bin/TEST.exe", "bin/e2e_driver.exe"):
+    for program in ("bin/TEST.exe", "bin/wine_driver.exe"):
         if not (build / program).is_file():
             pytest.fail(f"{build / program} is missing; {BUILD_HINT}", pytrace=False)
     return build
@@ -70,7 +70,7 @@ def wine(display, build_dir):
 
 @pytest.fixture(scope="session")
 def driver(wine, build_dir):
-    return Driver(wine, build_dir / "bin" / "e2e_driver.exe")
+    return Driver(wine, build_dir / "bin" / "wine_driver.exe")
 
 
 @pytest.fixture(scope="session")
