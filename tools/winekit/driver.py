@@ -2,10 +2,10 @@
 
 import json
 
-from .wine import HarnessError
+from .wine import WinekitError
 
 
-class DriverError(HarnessError):
+class DriverError(WinekitError):
     pass
 
 
