@@ -18,9 +18,9 @@ import sys
 
 import sample
 from sample import REPO_ROOT
-from harness.registry import Registry  # noqa: E402
-from harness.servers import ConnectivityPage  # noqa: E402
-from harness.wine import WineSession, Xvfb, windows_path  # noqa: E402
+from winekit.registry import Registry  # noqa: E402
+from winekit.servers import ConnectivityPage  # noqa: E402
+from winekit.wine import WineSession, Xvfb, windows_path  # noqa: E402
 
 BUILD = REPO_ROOT / "build" / "win64"
 SHIPPED = REPO_ROOT / "build" / "win32" / "bin" / "TEST.exe"

@@ -18,11 +18,11 @@ import time
 
 import sample
 from sample import REPO_ROOT
-from harness.driver import Driver  # noqa: E402
-from harness.registry import Registry  # noqa: E402
-from harness.servers import ConnectivityPage  # noqa: E402
-from harness.utility import LBL, Utility  # noqa: E402
-from harness.wine import WineSession, Xvfb, windows_path  # noqa: E402
+from winekit.driver import Driver  # noqa: E402
+from winekit.registry import Registry  # noqa: E402
+from winekit.servers import ConnectivityPage  # noqa: E402
+from winekit.utility import LBL, Utility  # noqa: E402
+from winekit.wine import WineSession, Xvfb, windows_path  # noqa: E402
 
 BUILD = REPO_ROOT / "build" / "win64"
 DEMO = REPO_ROOT / "build" / "demo"
@@ -64,7 +64,7 @@ def main():
         sys.exit(f"{options.seed} does not exist")
     headless = options.headless or not os.environ.get("DISPLAY")
 
-    for program in (BUILD / "bin" / "TEST.exe", BUILD / "bin" / "e2e_driver.exe",
+    for program in (BUILD / "bin" / "TEST.exe", BUILD / "bin" / "wine_driver.exe",
                     BUILD / "report" / "VBGuardReport.dll"):
         if not program.is_file():
             sys.exit(f"{program} is missing: run scripts/run, which builds it")
@@ -99,7 +99,7 @@ def main():
             wine.stop_server()  # the desktop is chosen when the prefix's first window opens
             wine.start()
 
-        driver = Driver(wine, BUILD / "bin" / "e2e_driver.exe")
+        driver = Driver(wine, BUILD / "bin" / "wine_driver.exe")
         # Without a display nobody could answer a report: the component answers "skip".
         utility = Utility(wine, driver, BUILD / "bin" / "TEST.exe", scratch, answers=[5] * 20 if headless else None)
         if not headless:

@@ -9,9 +9,10 @@ import pathlib
 import sys
 
 REPO_ROOT = pathlib.Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(REPO_ROOT / "tests" / "e2e"))
+# The Wine tooling shared with the end-to-end tests: the winekit package under tools/.
+sys.path.insert(0, str(REPO_ROOT / "tools"))
 
-from harness.registry import PERIZON, TESSARO  # noqa: E402
+from winekit.registry import PERIZON, TESSARO  # noqa: E402
 
 INSTALLER_ENTRIES = {
     (TESSARO, 64): {"DisplayVersion": "2.1.0.20",

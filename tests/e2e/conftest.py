@@ -15,23 +15,27 @@ Screenshots go to build/e2e-artifacts/.
 import os
 import pathlib
 import re
+import sys
 
 import pytest
 
-from harness.driver import Driver
-from harness.registry import Registry
-from harness.servers import ConnectivityPage, Listener, probe_addresses
-from harness.utility import Utility
-from harness.wine import WineSession, Xvfb, prefix_lock, windows_path
-
 REPO_ROOT = pathlib.Path(__file__).resolve().parents[2]
+# The Wine tooling the tests share with the scripts: the winekit package under tools/.
+sys.path.insert(0, str(REPO_ROOT / "tools"))
+
+from winekit.driver import Driver  # noqa: E402
+from winekit.registry import Registry  # noqa: E402
+from winekit.servers import ConnectivityPage, Listener, probe_addresses  # noqa: E402
+from winekit.utility import Utility  # noqa: E402
+from winekit.wine import WineSession, Xvfb, prefix_lock, windows_path  # noqa: E402
+
 BUILD_HINT = "build it with: cmake --preset win64 && cmake --build --preset win64 -j2"
 
 
 @pytest.fixture(scope="session")
 def build_dir():
     build = pathlib.Path(os.environ.get("E2E_BUILD_DIR", REPO_ROOT / "build" / "win64"))
-    for program in ("bin/TEST.exe", "bin/e2e_driver.exe"):
+    for program in ("bin/TEST.exe", "bin/wine_driver.exe"):
         if not (build / program).is_file():
             pytest.fail(f"{build / program} is missing; {BUILD_HINT}", pytrace=False)
     return build
@@ -66,7 +70,7 @@ def wine(display, build_dir):
 
 @pytest.fixture(scope="session")
 def driver(wine, build_dir):
-    return Driver(wine, build_dir / "bin" / "e2e_driver.exe")
+    return Driver(wine, build_dir / "bin" / "wine_driver.exe")
 
 
 @pytest.fixture(scope="session")

@@ -5,8 +5,8 @@ import dataclasses
 
 import pytest
 
-from harness.registry import PERIZON, TESSARO, Value
-from harness.utility import APP_TITLE
+from winekit.registry import PERIZON, TESSARO, Value
+from winekit.utility import APP_TITLE
 
 NEEDED = {TESSARO: "2.1.0.22", PERIZON: "2.1.0"}        # the highest versions that still need it
 NOT_NEEDED = {TESSARO: "2.1.0.23", PERIZON: "2.1.1"}

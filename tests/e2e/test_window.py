@@ -2,8 +2,8 @@
 
 import pytest
 
-from harness.registry import PRODUCTS
-from harness.utility import APP_TITLE, CAPTION, CMD_ANNULLA, CMD_OK, HEADING, LBL, TEXT1
+from winekit.registry import PRODUCTS
+from winekit.utility import APP_TITLE, CAPTION, CMD_ANNULLA, CMD_OK, HEADING, LBL, TEXT1
 
 # Window and edit styles read back from the controls.
 WS_TABSTOP, WS_THICKFRAME, WS_MINIMIZEBOX, WS_MAXIMIZEBOX = 0x00010000, 0x00040000, 0x00020000, 0x00010000

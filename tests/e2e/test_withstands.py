@@ -3,7 +3,7 @@ progress."""
 
 import shutil
 
-from harness.utility import CMD_ANNULLA, CMD_OK
+from winekit.utility import CMD_ANNULLA, CMD_OK
 
 NO_CONNECTION = "Non è stata rilevata nessuna connessione Internet"
 

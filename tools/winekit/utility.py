@@ -3,7 +3,7 @@
 import json
 import subprocess
 
-from .wine import HarnessError, windows_path
+from .wine import WinekitError, windows_path
 
 WINDOW_CLASS = "PatchQUADRELLForm1"
 CAPTION = "Ripristina Prodotti"
@@ -32,10 +32,10 @@ class Utility:
         self.process = wine.spawn([executable], log, env)
         try:
             found = driver("wait-window", class_=WINDOW_CLASS, caption=CAPTION, timeout=30000)
-        except HarnessError as error:
+        except WinekitError as error:
             ended = self.process.poll()
             self.kill()
-            raise HarnessError(f"TEST.exe showed no window ({error}); "
+            raise WinekitError(f"TEST.exe showed no window ({error}); "
                                f"{'it ended with ' + str(ended) if ended is not None else 'it was running'}; "
                                f"its output: {log.read_text(errors='replace')!r}") from None
         self.hwnd = found["hwnd"]

@@ -7,7 +7,7 @@ stands for the search engine: the utility only needs something to accept a conne
 import socket
 import threading
 
-from .wine import HarnessError, MachineLock
+from .wine import WinekitError, MachineLock
 
 HOST = "127.0.0.1"
 SITE_PORT = 47801
@@ -28,7 +28,7 @@ def _listen(port):
         return sock
     except OSError as error:
         sock.close()
-        raise HarnessError(f"{HOST}:{port} is taken by a program that does not hold "
+        raise WinekitError(f"{HOST}:{port} is taken by a program that does not hold "
                            f"{probe_addresses.path} ({error})") from None
 
 
@@ -53,7 +53,7 @@ class _Server:
         probe_addresses.acquire()
         try:
             self._listener = _listen(port)
-        except HarnessError:
+        except WinekitError:
             probe_addresses.release()
             raise
         self._threads = []

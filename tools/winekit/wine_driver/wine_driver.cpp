@@ -1,4 +1,5 @@
-// e2e_driver: finds, reads and operates another process's windows for the end-to-end tests.
+// wine_driver: finds, reads and operates another process's windows, for the end-to-end tests
+// and the demonstration.
 //
 // One subcommand per run, options as "--name value"; the answer is one JSON object on stdout,
 // in ASCII (other characters as \u escapes), with "ok" true or false and "error" when false.
@@ -692,7 +693,7 @@ std::string success(const std::string& answer) {
 
 int wmain(int argc, wchar_t** argv) {
   try {
-    if (argc < 2) throw UsageError("usage: e2e_driver <command> [--option value]...");
+    if (argc < 2) throw UsageError("usage: wine_driver <command> [--option value]...");
     const auto found = commands().find(argv[1]);
     if (found == commands().end()) throw UsageError("unknown command");
     writeLine(success(found->second(Options(argc, argv))));

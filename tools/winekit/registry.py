@@ -9,7 +9,7 @@ needs is written, all in one regedit run.
 import dataclasses
 import re
 
-from .wine import HarnessError, windows_path
+from .wine import WinekitError, windows_path
 
 HKLM = "HKEY_LOCAL_MACHINE"
 HKCU = "HKEY_CURRENT_USER"
@@ -168,7 +168,7 @@ class Registry:
         path.write_bytes(b"\xff\xfe" + _reg_file_text(sections).encode("utf-16-le"))
         result = self._regedit("/S", windows_path(path))
         if result.returncode != 0:
-            raise HarnessError(f"regedit could not import the seed: {result.output}")
+            raise WinekitError(f"regedit could not import the seed: {result.output}")
         self.prepared = True
 
     def export(self, key):
@@ -187,5 +187,5 @@ class Registry:
         """{product: {value name: Value} or None when its settings key does not exist}."""
         keys = self.export(SETTINGS_PARENT)
         if keys is None:  # the parent always exists: regedit itself failed
-            raise HarnessError(f"regedit could not export {SETTINGS_PARENT}: {self.last_failure!r}")
+            raise WinekitError(f"regedit could not export {SETTINGS_PARENT}: {self.last_failure!r}")
         return {product: keys.get(product.settings_key) for product in PRODUCTS}

@@ -1,11 +1,11 @@
-"""e2e_driver.exe from Python: one subcommand per run, one JSON answer."""
+"""wine_driver.exe from Python: one subcommand per run, one JSON answer."""
 
 import json
 
-from .wine import HarnessError
+from .wine import WinekitError
 
 
-class DriverError(HarnessError):
+class DriverError(WinekitError):
     pass
 
 
@@ -23,8 +23,8 @@ class Driver:
         result = self._wine.run(args, timeout=run_timeout)
         lines = [line for line in result.output.splitlines() if line.startswith("{")]
         if not lines:
-            raise DriverError(f"e2e_driver {command}: no answer (exit {result.returncode}): {result.output!r}")
+            raise DriverError(f"wine_driver {command}: no answer (exit {result.returncode}): {result.output!r}")
         answer = json.loads(lines[-1])
         if not answer.get("ok"):
-            raise DriverError(f"e2e_driver {command}: {answer.get('error')}")
+            raise DriverError(f"wine_driver {command}: {answer.get('error')}")
         return answer

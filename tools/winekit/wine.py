@@ -1,4 +1,4 @@
-"""Wine for the end-to-end tests: one prefix and one X display for the whole session.
+"""Wine for the end-to-end tests and the scripts: one prefix and one X display per session.
 
 Wine's helper processes (wineserver, services, explorer) inherit the output handles of the
 program that started them and keep them open, so nothing here reads a Wine program's output
@@ -24,8 +24,8 @@ WINESERVER = next(
 )
 
 
-class HarnessError(RuntimeError):
-    """The test machinery itself could not do what was asked."""
+class WinekitError(RuntimeError):
+    """The Wine tooling itself could not do what was asked."""
 
 
 def windows_path(path):
@@ -38,7 +38,7 @@ class Xvfb:
 
     def __init__(self):
         if not shutil.which("Xvfb"):
-            raise HarnessError("Xvfb is not installed (Debian package xvfb)")
+            raise WinekitError("Xvfb is not installed (Debian package xvfb)")
         read_end, write_end = os.pipe()
         try:
             # -displayfd picks a free display and writes its number once the server is ready.
@@ -64,10 +64,10 @@ class Xvfb:
         while not text.endswith(b"\n"):
             remaining = deadline - time.monotonic()
             if remaining <= 0 or not select.select([fd], [], [], remaining)[0]:
-                raise HarnessError("Xvfb did not start")
+                raise WinekitError("Xvfb did not start")
             chunk = os.read(fd, 64)
             if not chunk:
-                raise HarnessError("Xvfb ended before naming its display")
+                raise WinekitError("Xvfb ended before naming its display")
             text += chunk
         return text.decode().strip()
 
@@ -126,7 +126,7 @@ class MachineLock:
             except BlockingIOError:
                 if time.monotonic() >= deadline:
                     lock.close()
-                    raise HarnessError(f"another run kept {self._what} for {wait} s ({self.path})") from None
+                    raise WinekitError(f"another run kept {self._what} for {wait} s ({self.path})") from None
                 if not told:
                     # Past pytest's capture: a wait here would otherwise look like a hang.
                     sys.__stderr__.write(f"\nwaiting for another run to free {self._what}...\n")
@@ -179,7 +179,7 @@ class WineSession:
             env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL, timeout=300)
         if result.returncode != 0 or not (self.prefix / "system.reg").exists():
-            raise HarnessError(f"cannot make the Wine prefix {self.prefix}")
+            raise WinekitError(f"cannot make the Wine prefix {self.prefix}")
 
     def stop_server(self):
         subprocess.run([WINESERVER, "-k"], env=self.env, stdin=subprocess.DEVNULL,
@@ -193,7 +193,7 @@ class WineSession:
                     [WINE64, *map(str, args)], env=self.env, stdin=subprocess.DEVNULL,
                     stdout=output, stderr=subprocess.STDOUT, timeout=timeout).returncode
             except subprocess.TimeoutExpired as error:
-                raise HarnessError(f"{args[0]} did not end within {timeout} s") from error
+                raise WinekitError(f"{args[0]} did not end within {timeout} s") from error
             output.seek(0)
             return Completed(returncode, output.read().decode("utf-8", "replace"))
 
