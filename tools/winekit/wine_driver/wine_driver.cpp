@@ -34,40 +34,12 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/win32/handles/handles.h"
+
 namespace {
 
-// ---------------------------------------------------------------------------------------------
-// Owned handles
-
-class unique_handle {
- public:
-  explicit unique_handle(HANDLE handle = nullptr) noexcept : handle_(handle) {}
-  unique_handle(const unique_handle&) = delete;
-  unique_handle& operator=(const unique_handle&) = delete;
-  ~unique_handle() {
-    if (handle_) CloseHandle(handle_);
-  }
-  HANDLE get() const noexcept { return handle_; }
-  explicit operator bool() const noexcept { return handle_ != nullptr; }
-
- private:
-  HANDLE handle_;
-};
-
-// The screen's device context, released to the window manager.
-class unique_screen_dc {
- public:
-  unique_screen_dc() noexcept : dc_(GetDC(nullptr)) {}
-  unique_screen_dc(const unique_screen_dc&) = delete;
-  unique_screen_dc& operator=(const unique_screen_dc&) = delete;
-  ~unique_screen_dc() {
-    if (dc_) ReleaseDC(nullptr, dc_);
-  }
-  HDC get() const noexcept { return dc_; }
-
- private:
-  HDC dc_;
-};
+using handles::unique_handle;
+using handles::unique_screen_dc;
 
 // A 32-bit top-down bitmap selected into a memory device context.
 class Canvas {
@@ -369,7 +341,7 @@ std::optional<std::string> messageBoxIcon(HWND iconStatic) {
 
   Canvas shown(width, height);
   {
-    const unique_screen_dc screen;
+    const unique_screen_dc screen(GetDC(nullptr));
     if (!BitBlt(shown.dc(), 0, 0, width, height, screen.get(), origin.x, origin.y, SRCCOPY)) return std::nullopt;
   }
   const uint32_t background = shown.pixel(0, 0);
