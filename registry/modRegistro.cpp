@@ -54,15 +54,13 @@ Variant modRegistro::regQuery_A_Key(int32_t lngRootKey, const rt::Text& strRegKe
   Variant result;
 
   // The data query of a REG_SZ value: a buffer of lngBufferSize bytes, first filled with spaces,
-  // read back as UTF-16 (an odd last byte is dropped).
+  // read back whole as UTF-16.
   auto queryText = [&] {
-    std::vector<uint8_t> bytes(lngBufferSize);
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = i % 2 == 0 ? ' ' : 0;
+    std::vector<uint8_t> bytes = rt::toUtf16Bytes(rt::Text(lngBufferSize, u' '));
+    bytes.resize(lngBufferSize);
     uint32_t discardedType = 0;
     m_lngRetVal = api_.queryValue(lngKeyHandle.get(), strRegSubKey, discardedType, bytes.data(), lngBufferSize);
-    strBuffer.assign(bytes.size() / 2, u' ');
-    for (size_t i = 0; i < strBuffer.size(); ++i)
-      strBuffer[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    strBuffer = rt::fromUtf16Bytes(bytes);
   };
   auto queryDword = [&] {
     uint8_t bytes[4] = {};
@@ -155,12 +153,7 @@ void modRegistro::regCreate_Key_Value(int32_t lngRootKey, const rt::Text& strReg
       // REG_SZ: the text without surrounding spaces and with its NUL, as UTF-16 bytes.
       {112, [&] { strKeyValue = rt::trimSpaces(rt::toText(varRegData)) + u'\0'; }},
       {113, [&] {
-         std::vector<uint8_t> bytes;
-         bytes.reserve(strKeyValue.size() * 2);
-         for (char16_t c : strKeyValue) {
-           bytes.push_back(static_cast<uint8_t>(c & 0xFF));
-           bytes.push_back(static_cast<uint8_t>(c >> 8));
-         }
+         const std::vector<uint8_t> bytes = rt::toUtf16Bytes(strKeyValue);
          m_lngRetVal = api_.setValue(lngKeyHandle.get(), strRegSubKey, kRegSz, bytes.data(),
                                      static_cast<uint32_t>(bytes.size()));
        }, goTo(118)},
