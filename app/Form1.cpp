@@ -107,52 +107,50 @@ void Form1::cmdOk_Click() {
 
   window_.setBusy(true);
   errors::runSkippingFailures(state, Body{
-      {S1, If{[&] { return checks_.ControllaConnessioneInternet() != 0; }, goTo(T1), goTo(N1), goTo(T1)}},
+      {S1, If{[&] { return checks_.ControllaConnessioneInternet() != 0; }, goTo(T1), goTo(N1)}},
 
       // Tessaro
-      {T1, If{[&] { return checks_.ControllaVersioneTS() == rt::kTrue; }, goTo(T2), goTo(T8), goTo(T2)}},
-      {T2, If{[&] { return configurationKeyExists(kTessaro.configurationKey) == rt::kFalse; }, goTo(T3), goTo(T4),
-              goTo(T3)}},
+      {T1, If{[&] { return checks_.ControllaVersioneTS() == rt::kTrue; }, goTo(T2), goTo(T8)}},
+      {T2, If{[&] { return configurationKeyExists(kTessaro.configurationKey) == rt::kFalse; }, goTo(T3), goTo(T4)}},
       {T3, If{[&] { return configurationKeyExists(kTessaro.limitedConfigurationKey) == rt::kTrue; }, goTo(T4),
-              goTo(T9), goTo(T4)}},
+              goTo(T9)}},
       {T4, [&] { installFolder = u""; }},
       {T4b, [&] { installFolder = readInstaller(kTessaro); }},
-      {T5, If{[&] { return installFolder.empty(); }, goTo(T6), goTo(T6a), goTo(T6)}},
+      {T5, If{[&] { return installFolder.empty(); }, goTo(T6), goTo(T6a)}},
       {T6, [&] { installFolder = readInstaller64(kTessaro); }},
       // Neither view holds the folder: writing would overwrite a good setting with nothing.
-      {T6a, If{[&] { return rt::trimSpaces(installFolder).empty(); }, goTo(T6b), goTo(T7), goTo(T6b)}},
+      {T6a, If{[&] { return rt::trimSpaces(installFolder).empty(); }, goTo(T6b), goTo(T7)}},
       {T6b, [&] { tessaroLine = kTessaro.problemLine; }, goTo(T9)},
       {T7, [&] { tessaroLine = kTessaro.successLine; }},
       {T7b, [&] { writeSetting(kTessaro, installFolder); }, goTo(T9)},
       {T8, [&] { tessaroLine = kTessaro.notNeededLine; }},
       // Only a failure passed on by the settings write is still pending here.
-      {T9, If{[&] { return state.failurePending(); }, goTo(T9b), goTo(P1), goTo(T9b)}},
+      {T9, If{[&] { return state.failurePending(); }, goTo(T9b), goTo(P1)}},
       {T9b, [&] { tessaroLine = kTessaro.problemLine; }},
       {T9c, [&] { state.clear(); }},
 
       // Perizon
-      {P1, If{[&] { return checks_.ControllaVersionePRZN() == rt::kTrue; }, goTo(P2), goTo(P8), goTo(P2)}},
-      {P2, If{[&] { return configurationKeyExists(kPerizon.configurationKey) == rt::kFalse; }, goTo(P3), goTo(P4),
-              goTo(P3)}},
+      {P1, If{[&] { return checks_.ControllaVersionePRZN() == rt::kTrue; }, goTo(P2), goTo(P8)}},
+      {P2, If{[&] { return configurationKeyExists(kPerizon.configurationKey) == rt::kFalse; }, goTo(P3), goTo(P4)}},
       {P3, If{[&] { return configurationKeyExists(kPerizon.limitedConfigurationKey) == rt::kTrue; }, goTo(P4),
-              goTo(P9), goTo(P4)}},
+              goTo(P9)}},
       {P4, [&] { installLanguage = readInstaller(kPerizon); }},
-      {P5, If{[&] { return installLanguage.empty(); }, goTo(P6), goTo(P6a), goTo(P6)}},
+      {P5, If{[&] { return installLanguage.empty(); }, goTo(P6), goTo(P6a)}},
       {P6, [&] { installLanguage = readInstaller64(kPerizon); }},
-      {P6a, If{[&] { return rt::trimSpaces(installLanguage).empty(); }, goTo(P6b), goTo(P7), goTo(P6b)}},
+      {P6a, If{[&] { return rt::trimSpaces(installLanguage).empty(); }, goTo(P6b), goTo(P7)}},
       {P6b, [&] { perizonLine = kPerizon.problemLine; }, goTo(P9)},
       {P7, [&] { perizonLine = kPerizon.successLine; }},
       {P7b, [&] { writeSetting(kPerizon, installLanguage); }, goTo(P9)},
       {P8, [&] { perizonLine = kPerizon.notNeededLine; }},
-      {P9, If{[&] { return state.failurePending(); }, goTo(P9b), goTo(D1), goTo(P9b)}},
+      {P9, If{[&] { return state.failurePending(); }, goTo(P9b), goTo(D1)}},
       {P9b, [&] { perizonLine = kPerizon.problemLine; }},
       {P9c, [&] { state.clear(); }},
 
       // The results box keeps the previous run's lines until here.
       {D1, [&] { window_.setLblText(u""); }},
-      {D2, If{[&] { return !tessaroLine.empty(); }, goTo(D2b), goTo(D3), goTo(D2b)}},
+      {D2, If{[&] { return !tessaroLine.empty(); }, goTo(D2b), goTo(D3)}},
       {D2b, [&] { window_.setLblText(window_.lblText() + tessaroLine + kLineEnd); }},
-      {D3, If{[&] { return !perizonLine.empty(); }, goTo(D3b), goTo(D4), goTo(D3b)}},
+      {D3, If{[&] { return !perizonLine.empty(); }, goTo(D3b), goTo(D4)}},
       {D3b, [&] { window_.setLblText(window_.lblText() + perizonLine + kLineEnd); }},
       {D4, [] {}, leave},
 

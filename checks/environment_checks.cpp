@@ -12,6 +12,7 @@ using errors::goTo;
 using errors::If;
 using errors::leave;
 using errors::nextStatement;
+using errors::OnErrorGoTo;
 using rt::nameValueList;
 using rt::Variant;
 
@@ -85,17 +86,15 @@ int16_t EnvironmentChecks::ControllaConnessioneInternet() {
       {114, [&] { xmlHttp->call(u"open", {u"GET", strIndirizzo, Variant::boolean(false), omitted, omitted}); }},
       {118, [&] { xmlHttp->call(u"setTimeouts", {timeout, timeout, timeout, timeout}); }},
       // No answer from the connectivity page is no failure: the forced connection tests decide.
-      {120, [&] { procedure.onErrorGoTo(130); }},
+      {120, OnErrorGoTo{130}},
       {122, [&] { xmlHttp->call(u"send", {omitted}); }},
       // Any answer that says "ok" counts, whatever its status.
       {124, If{[&] { return rt::findText(rt::toText(xmlHttp->get(u"responseText")), u"ok") > 0; }, goTo(126),
-               goTo(130), goTo(126)}},
+               goTo(130)}},
       {126, [&] { result = rt::kTrue; }, leave},
-      {130, If{[&] { return connection_.InternetCheckConnection(probes_.site) != 0; }, goTo(132), goTo(135),
-               goTo(132)}},
+      {130, If{[&] { return connection_.InternetCheckConnection(probes_.site) != 0; }, goTo(132), goTo(135)}},
       {132, [&] { result = rt::kTrue; }, leave},
-      {135, If{[&] { return connection_.InternetCheckConnection(probes_.search) != 0; }, goTo(137), leave,
-               goTo(137)}},
+      {135, If{[&] { return connection_.InternetCheckConnection(probes_.search) != 0; }, goTo(137), leave}},
       {137, [&] { result = rt::kTrue; }, leave},
   });
   return result;

@@ -6,42 +6,49 @@
 
 namespace errors {
 
-namespace {
-
-size_t indexOfLine(const Body& body, int line) {
-  for (size_t i = 0; i < body.size(); ++i)
-    if (body[i].line() == line) return i;
-  throw std::logic_error("no statement numbered " + std::to_string(line));
-}
-
-// Index of the statement `target` names, seen from statement `from`; body.size() to leave.
-size_t resolve(const Body& body, size_t from, const Target& target) {
-  if (target.isExit()) return body.size();
-  if (target.isNext()) return from + 1;
-  return indexOfLine(body, target.lineNumber());
-}
-
-}  // namespace
-
 Statement::Statement(int line, std::function<void()> action, Target successor)
     : line_(line),
-      body_([action = std::move(action), successor] {
+      choose_([action = std::move(action)] {
         action();
-        return successor;
+        return size_t{0};
       }),
-      onSkip_(successor) {}
+      targets_{successor} {}
 
 Statement::Statement(int line, If test)
     : line_(line),
-      body_([condition = std::move(test.condition), whenTrue = test.whenTrue, whenFalse = test.whenFalse] {
-        return condition() ? whenTrue : whenFalse;
-      }),
-      onSkip_(test.onFailure) {}
+      choose_([condition = std::move(test.condition)] { return condition() ? size_t{1} : size_t{2}; }),
+      targets_{test.onFailure, test.whenTrue, test.whenFalse} {}
 
-Statement::Statement(int line, Select select)
-    : line_(line), body_(std::move(select.choose)), onSkip_(select.onFailure) {}
+Statement::Statement(int line, Select select) : line_(line), targets_{select.cases.front().target} {
+  for (const Select::Case& c : select.cases) targets_.push_back(c.target);
+  targets_.push_back(select.otherwise);
+  choose_ = [subject = std::move(select.subject), cases = std::move(select.cases)] {
+    const int64_t value = subject();
+    size_t i = 0;
+    while (i < cases.size() && cases[i].value != value) ++i;
+    return i + 1;
+  };
+}
 
-Target Statement::run() const { return body_(); }
+Statement::Statement(int line, OnErrorGoTo recovery)
+    : line_(line),
+      choose_([] { return size_t{0}; }),
+      targets_{nextStatement, goTo(recovery.line)},
+      armsRecovery_(true) {}
+
+Body::Body(std::vector<Statement> statements) : statements_(std::move(statements)) {
+  for (size_t at = 0; at < statements_.size(); ++at)
+    for (Target& target : statements_[at].targets_) target.index_ = indexOf(at, target);
+}
+
+size_t Body::indexOf(size_t from, const Target& target) const {
+  if (target.kind_ == Target::kNext) return from + 1;
+  if (target.kind_ == Target::kExit) return statements_.size();
+  for (size_t i = 0; i < statements_.size(); ++i)
+    if (statements_[i].line() == target.line_) return i;
+  throw std::invalid_argument("statement " + std::to_string(statements_[from].line()) + " goes to " +
+                              std::to_string(target.line_) + ", which no statement carries");
+}
 
 Procedure::Procedure(Protocol protocol, Module& module, rt::TextView name, Lister parameters, Lister locals)
     : protocol_(protocol),
@@ -53,24 +60,26 @@ Procedure::Procedure(Protocol protocol, Module& module, rt::TextView name, Liste
 void Procedure::run(const Body& body) {
   ErrorState& state = protocol_.state;
   state.clear();
+  const Target* recovery = nullptr;
   bool inRecovery = false;
 
   size_t at = 0;
   while (at < body.size()) {
     const Statement& statement = body[at];
     currentLine_ = statement.line();
-    Target next = nextStatement;
+    const Target* next = nullptr;
     try {
-      next = statement.run();
+      next = &statement.run();
+      if (statement.recovery()) recovery = statement.recovery();
     } catch (...) {
       const rt::RuntimeError failure = rt::currentFailure();
       if (inRecovery) throw failure;  // not handled here: the caller gets it
       state.record = failure.record();
       state.failureLine = currentLine_;
 
-      if (recoveryLine_ != 0) {
+      if (recovery) {
         inRecovery = true;
-        at = indexOfLine(body, recoveryLine_);
+        at = recovery->index();
         continue;
       }
 
@@ -84,14 +93,14 @@ void Procedure::run(const Body& body) {
           continue;
         case kSkip:
           state.clear();
-          next = statement.onSkip();
+          next = &statement.onSkip();
           break;
         default:
           state.clear();
           return;
       }
     }
-    at = resolve(body, at, next);
+    at = next->index();
   }
   // Ending normally, also from a recovery stretch, leaves no failure pending.
   state.clear();
@@ -110,15 +119,13 @@ void runSkippingFailures(ErrorState& state, const Body& body) {
   size_t at = 0;
   while (at < body.size()) {
     const Statement& statement = body[at];
-    Target next = nextStatement;
     try {
-      next = statement.run();
+      at = statement.run().index();
     } catch (...) {
       state.record = rt::currentFailure().record();
       state.failureLine = 0;
-      next = statement.onSkip();
+      at = statement.onSkip().index();
     }
-    at = resolve(body, at, next);
   }
 }
 
