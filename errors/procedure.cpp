@@ -1,53 +1,37 @@
 #include "errors/procedure.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
 namespace errors {
 
-Statement::Statement(int line, std::function<void()> action, Target successor)
-    : line_(line),
-      choose_([action = std::move(action)] {
-        action();
-        return size_t{0};
-      }),
-      targets_{successor} {}
-
-Statement::Statement(int line, If test)
-    : line_(line),
-      choose_([condition = std::move(test.condition)] { return condition() ? size_t{1} : size_t{2}; }),
-      targets_{test.onFailure, test.whenTrue, test.whenFalse} {}
-
 Statement::Statement(int line, Select select) : line_(line), targets_{select.cases.front().target} {
-  for (const Select::Case& c : select.cases) targets_.push_back(c.target);
-  targets_.push_back(select.otherwise);
+  size_t count = 1;
+  for (const Select::Case& c : select.cases) targets_.at(count++) = c.target;
+  targets_.at(count) = select.otherwise;
   choose_ = [subject = std::move(select.subject), cases = std::move(select.cases)] {
-    const int64_t value = subject();
-    size_t i = 0;
-    while (i < cases.size() && cases[i].value != value) ++i;
-    return i + 1;
+    return static_cast<int>(std::ranges::find(cases, subject(), &Select::Case::value) - cases.begin()) + 1;
   };
 }
 
 Statement::Statement(int line, OnErrorGoTo recovery)
-    : line_(line),
-      choose_([] { return size_t{0}; }),
-      targets_{nextStatement, goTo(recovery.line)},
-      armsRecovery_(true) {}
+    : line_(line), choose_([] { return 0; }), targets_{nextStatement, goTo(recovery.line)}, armsRecovery_(true) {}
 
 Body::Body(std::vector<Statement> statements) : statements_(std::move(statements)) {
-  for (size_t at = 0; at < statements_.size(); ++at)
-    for (Target& target : statements_[at].targets_) target.index_ = indexOf(at, target);
-}
-
-size_t Body::indexOf(size_t from, const Target& target) const {
-  if (target.kind_ == Target::kNext) return from + 1;
-  if (target.kind_ == Target::kExit) return statements_.size();
-  for (size_t i = 0; i < statements_.size(); ++i)
-    if (statements_[i].line() == target.line_) return i;
-  throw std::invalid_argument("statement " + std::to_string(statements_[from].line()) + " goes to " +
-                              std::to_string(target.line_) + ", which no statement carries");
+  for (size_t at = 0; at < statements_.size(); ++at) {
+    for (Target& target : statements_[at].targets_) {
+      if (target.kind == Target::kNext) target.index = at + 1;
+      if (target.kind == Target::kExit) target.index = statements_.size();
+      if (target.kind != Target::kLine) continue;
+      const auto found = std::ranges::find(statements_, target.line, &Statement::line);
+      if (found == statements_.end())
+        throw std::invalid_argument("statement " + std::to_string(statements_[at].line()) + " goes to " +
+                                    std::to_string(target.line) + ", which no statement carries");
+      target.index = static_cast<size_t>(found - statements_.begin());
+    }
+  }
 }
 
 Procedure::Procedure(Protocol protocol, Module& module, rt::TextView name, Lister parameters, Lister locals)
@@ -66,7 +50,6 @@ void Procedure::run(const Body& body) {
   size_t at = 0;
   while (at < body.size()) {
     const Statement& statement = body[at];
-    currentLine_ = statement.line();
     const Target* next = nullptr;
     try {
       next = &statement.run();
@@ -75,11 +58,11 @@ void Procedure::run(const Body& body) {
       const rt::RuntimeError failure = rt::currentFailure();
       if (inRecovery) throw failure;  // not handled here: the caller gets it
       state.record = failure.record();
-      state.failureLine = currentLine_;
+      state.failureLine = statement.line();
 
       if (recovery) {
         inRecovery = true;
-        at = recovery->index();
+        at = recovery->index;
         continue;
       }
 
@@ -100,7 +83,7 @@ void Procedure::run(const Body& body) {
           return;
       }
     }
-    at = next->index();
+    at = next->index;
   }
   // Ending normally, also from a recovery stretch, leaves no failure pending.
   state.clear();
@@ -120,11 +103,11 @@ void runSkippingFailures(ErrorState& state, const Body& body) {
   while (at < body.size()) {
     const Statement& statement = body[at];
     try {
-      at = statement.run().index();
+      at = statement.run().index;
     } catch (...) {
       state.record = rt::currentFailure().record();
       state.failureLine = 0;
-      at = statement.onSkip().index();
+      at = statement.onSkip().index;
     }
   }
 }
