@@ -80,8 +80,8 @@ std::string describe(const Variant& value) {
   std::string out = kindName(value.kind());
   char number[64];
   switch (value.kind()) {
-    case Kind::Integer: out += " " + std::to_string(value.asInteger()); break;
-    case Kind::Long: out += " " + std::to_string(value.asLong()); break;
+    case Kind::Integer: out.append(" ").append(std::to_string(value.asInteger())); break;
+    case Kind::Long: out.append(" ").append(std::to_string(value.asLong())); break;
     case Kind::Double:
       std::snprintf(number, sizeof number, " %.17g", value.asDouble());
       out += number;
