@@ -1,5 +1,6 @@
 #include "app/Form1.h"
 
+#include "checks/products.h"
 #include "errors/procedure.h"
 #include "runtime/conversions.h"
 
@@ -9,6 +10,7 @@ using errors::Body;
 using errors::goTo;
 using errors::If;
 using errors::leave;
+using errors::Statement;
 using registry::kHKeyCurrentUser;
 using registry::kHKeyLocalMachine;
 using rt::Text;
@@ -16,57 +18,17 @@ using rt::Variant;
 
 namespace {
 
-// What the run needs to know about one product.
-struct Product {
-  const char16_t* configurationKey;
-  const char16_t* limitedConfigurationKey;
-  const char16_t* installerEntry;
-  const char16_t* installerValue;
-  const char16_t* settingsKey;
-  const char16_t* settingsValue;
-  const char16_t* successLine;
-  const char16_t* notNeededLine;
-  const char16_t* problemLine;
-};
-
-constexpr Product kTessaro{
-    u"Software\\OKRAN\\Tessaro",
-    u"Software\\OKRAN\\TessaroLimited",
-    checks::kTessaroEntry,
-    u"Inno Setup: App Path",
-    u"Software\\Microsoft\\Windows\\CurrentVersion\\Tessaro",
-    u"InstallPath",
-    u"Il ripristino del Software QUADRELL Tessaro è andato a buon fine.",
-    u"Il ripristino del Software QUADRELL Tessaro non è stato necessario.",
-    u"E' stato rilevato un problema durante il ripristino del Software QUADRELL Tessaro, si è pregati di ritentare "
-    u"o procedere con la reinstallazione.",
-};
-
-constexpr Product kPerizon{
-    u"Software\\OKRAN\\Perizon",
-    u"Software\\OKRAN\\PerizonLimited",
-    checks::kPerizonEntry,
-    u"Inno Setup: Language",
-    u"Software\\Microsoft\\Windows\\CurrentVersion\\Perizon",
-    u"Lingua",
-    u"Il ripristino del Software QUADRELL Perizon è andato a buon fine.",
-    u"Il ripristino del Software QUADRELL Perizon non è stato necessario.",
-    u"E' stato rilevato un problema durante il ripristino del Software QUADRELL Perizon, si è pregati di ritentare "
-    u"o procedere con la reinstallazione.",
-};
-
 constexpr char16_t kNoConnection[] = u"Non è stata rilevata nessuna connessione Internet";
 constexpr char16_t kLineEnd[] = u"\r\n";
 
-// Statement labels of the run: S1, T1 to T9 for Tessaro, P1 to P9 for Perizon, D1 to D4 for
-// the display, N1 and N2 without a connection. T6a/P6a refuse to write an empty setting.
-enum Label {
-  S1 = 1,
-  T1 = 10, T2, T3, T4, T4b, T5, T6, T6a, T6b, T7, T7b, T8, T9, T9b, T9c,
-  P1 = 30, P2, P3, P4, P5, P6, P6a, P6b, P7, P7b, P8, P9, P9b, P9c,
-  D1 = 50, D2, D2b, D3, D3b, D4,
-  N1 = 60, N2,
-};
+// Statement labels of the run: S1; T1 to T9 for Tessaro, P1 to P9 for Perizon (T1 or P1 plus the
+// Step); D1 to D4 for the display; N1 and N2 without a connection.
+enum Label { S1 = 1, T1 = 10, P1 = 30, D1 = 50, D2, D2b, D3, D3b, D4, N1 = 60, N2 };
+
+// One product's steps. 4b and 7b are the second statements of 4 and 7; 6a and 6b refuse to write
+// an empty setting; 9b and 9c deal with a pending failure.
+enum Step { k1, k2, k3, k4, k4b, k5, k6, k6a, k6b, k7, k7b, k8, k9, k9b, k9c };
+static_assert(int{T1} + k9c < P1 && int{P1} + k9c < D1, "each product's steps keep to their own labels");
 
 }  // namespace
 
@@ -85,74 +47,58 @@ void Form1::cmdAnnulla_Click() {
 
 void Form1::cmdOk_Click() {
   errors::ErrorState& state = protocol_.state;
-  Text tessaroLine;
-  Text installFolder;
-  Text perizonLine;
-  Text installLanguage;
+  Text tessaroLine, installFolder, perizonLine, installLanguage;
+  auto userKeyExists = [&](const char16_t* key) { return registry_.regDoes_Key_Exist(kHKeyCurrentUser, key); };
+  std::vector<Statement> statements;
 
-  // Reads the installer's value from the ordinary registry view.
-  auto readInstaller = [&](const Product& product) {
-    return rt::toText(registry_.regQuery_A_Key(kHKeyLocalMachine, product.installerEntry, product.installerValue));
+  // The same steps for both products, each over its own facts: T1 to T9, P1 to P9. Tessaro's T4
+  // empties the folder before reading it; Perizon's language is still empty at P4 in any case.
+  // The statements run once this has returned: they hold `gate` by value, the rest by reference.
+  auto addSteps = [&](int first, const checks::Product& product, int16_t (checks::EnvironmentChecks::*gate)(),
+                      Text& line, Text& setting, int after) {
+    const auto at = [&](Step step) { return first + step; };
+    const auto to = [&](Step step) { return goTo(first + step); };
+    statements.insert(statements.end(), {
+        {at(k1), If{[&, gate] { return (checks_.*gate)() == rt::kTrue; }, to(k2), to(k8)}},
+        {at(k2), If{[&] { return userKeyExists(product.configurationKey) == rt::kFalse; }, to(k3), to(k4)}},
+        {at(k3), If{[&] { return userKeyExists(product.limitedConfigurationKey) == rt::kTrue; }, to(k4), to(k9)}},
+        {at(k4), [&] { setting = u""; }},
+        // The installer's value from the ordinary registry view, or else from the 64-bit view,
+        // where a missing value (Null) fails the conversion and leaves the setting empty.
+        {at(k4b), [&] {
+           setting = rt::toText(registry_.regQuery_A_Key(kHKeyLocalMachine, product.installerEntry,
+                                                         product.installerValue));
+         }},
+        {at(k5), If{[&] { return setting.empty(); }, to(k6), to(k6a)}},
+        {at(k6), [&] {
+           setting = rt::toText(registry_.ReadRegStr(Variant(kHKeyLocalMachine), Variant(product.installerEntry),
+                                                     Variant(product.installerValue), Variant(int16_t{64})));
+         }},
+        // Neither view holds the setting: writing would overwrite a good one with nothing.
+        {at(k6a), If{[&] { return rt::trimSpaces(setting).empty(); }, to(k6b), to(k7)}},
+        {at(k6b), [&] { line = product.problemLine; }, to(k9)},
+        {at(k7), [&] { line = product.successLine; }},
+        {at(k7b), [&] {
+           registry_.regCreate_Key_Value(kHKeyCurrentUser, product.settingsKey, product.settingsValue,
+                                         Variant(setting));
+         }, to(k9)},
+        {at(k8), [&] { line = product.notNeededLine; }},
+        // Still pending here: a failure the settings write passed on (7b), or one left by the
+        // 64-bit read (6), the failed conversion of a Null included.
+        {at(k9), If{[&] { return state.failurePending(); }, to(k9b), goTo(after)}},
+        {at(k9b), [&] { line = product.problemLine; }},
+        {at(k9c), [&] { state.clear(); }},
+    });
   };
-  // Reads it from the 64-bit view; a missing value there (Null) fails the conversion and
-  // leaves the setting as it was.
-  auto readInstaller64 = [&](const Product& product) {
-    return rt::toText(registry_.ReadRegStr(Variant(kHKeyLocalMachine), Variant(product.installerEntry),
-                                           Variant(product.installerValue), Variant(int16_t{64})));
-  };
-  auto configurationKeyExists = [&](const char16_t* key) { return registry_.regDoes_Key_Exist(kHKeyCurrentUser, key); };
-  auto writeSetting = [&](const Product& product, const Text& setting) {
-    registry_.regCreate_Key_Value(kHKeyCurrentUser, product.settingsKey, product.settingsValue, Variant(setting));
-  };
-
-  window_.setBusy(true);
-  errors::runSkippingFailures(state, Body{
-      {S1, If{[&] { return checks_.ControllaConnessioneInternet() != 0; }, goTo(T1), goTo(N1), goTo(T1)}},
-
-      // Tessaro
-      {T1, If{[&] { return checks_.ControllaVersioneTS() == rt::kTrue; }, goTo(T2), goTo(T8), goTo(T2)}},
-      {T2, If{[&] { return configurationKeyExists(kTessaro.configurationKey) == rt::kFalse; }, goTo(T3), goTo(T4),
-              goTo(T3)}},
-      {T3, If{[&] { return configurationKeyExists(kTessaro.limitedConfigurationKey) == rt::kTrue; }, goTo(T4),
-              goTo(T9), goTo(T4)}},
-      {T4, [&] { installFolder = u""; }},
-      {T4b, [&] { installFolder = readInstaller(kTessaro); }},
-      {T5, If{[&] { return installFolder.empty(); }, goTo(T6), goTo(T6a), goTo(T6)}},
-      {T6, [&] { installFolder = readInstaller64(kTessaro); }},
-      // Neither view holds the folder: writing would overwrite a good setting with nothing.
-      {T6a, If{[&] { return rt::trimSpaces(installFolder).empty(); }, goTo(T6b), goTo(T7), goTo(T6b)}},
-      {T6b, [&] { tessaroLine = kTessaro.problemLine; }, goTo(T9)},
-      {T7, [&] { tessaroLine = kTessaro.successLine; }},
-      {T7b, [&] { writeSetting(kTessaro, installFolder); }, goTo(T9)},
-      {T8, [&] { tessaroLine = kTessaro.notNeededLine; }},
-      // Only a failure passed on by the settings write is still pending here.
-      {T9, If{[&] { return state.failurePending(); }, goTo(T9b), goTo(P1), goTo(T9b)}},
-      {T9b, [&] { tessaroLine = kTessaro.problemLine; }},
-      {T9c, [&] { state.clear(); }},
-
-      // Perizon
-      {P1, If{[&] { return checks_.ControllaVersionePRZN() == rt::kTrue; }, goTo(P2), goTo(P8), goTo(P2)}},
-      {P2, If{[&] { return configurationKeyExists(kPerizon.configurationKey) == rt::kFalse; }, goTo(P3), goTo(P4),
-              goTo(P3)}},
-      {P3, If{[&] { return configurationKeyExists(kPerizon.limitedConfigurationKey) == rt::kTrue; }, goTo(P4),
-              goTo(P9), goTo(P4)}},
-      {P4, [&] { installLanguage = readInstaller(kPerizon); }},
-      {P5, If{[&] { return installLanguage.empty(); }, goTo(P6), goTo(P6a), goTo(P6)}},
-      {P6, [&] { installLanguage = readInstaller64(kPerizon); }},
-      {P6a, If{[&] { return rt::trimSpaces(installLanguage).empty(); }, goTo(P6b), goTo(P7), goTo(P6b)}},
-      {P6b, [&] { perizonLine = kPerizon.problemLine; }, goTo(P9)},
-      {P7, [&] { perizonLine = kPerizon.successLine; }},
-      {P7b, [&] { writeSetting(kPerizon, installLanguage); }, goTo(P9)},
-      {P8, [&] { perizonLine = kPerizon.notNeededLine; }},
-      {P9, If{[&] { return state.failurePending(); }, goTo(P9b), goTo(D1), goTo(P9b)}},
-      {P9b, [&] { perizonLine = kPerizon.problemLine; }},
-      {P9c, [&] { state.clear(); }},
-
+  statements.push_back({S1, If{[&] { return checks_.ControllaConnessioneInternet() != 0; }, goTo(T1), goTo(N1)}});
+  addSteps(T1, checks::kTessaro, &checks::EnvironmentChecks::ControllaVersioneTS, tessaroLine, installFolder, P1);
+  addSteps(P1, checks::kPerizon, &checks::EnvironmentChecks::ControllaVersionePRZN, perizonLine, installLanguage, D1);
+  statements.insert(statements.end(), {
       // The results box keeps the previous run's lines until here.
       {D1, [&] { window_.setLblText(u""); }},
-      {D2, If{[&] { return !tessaroLine.empty(); }, goTo(D2b), goTo(D3), goTo(D2b)}},
+      {D2, If{[&] { return !tessaroLine.empty(); }, goTo(D2b), goTo(D3)}},
       {D2b, [&] { window_.setLblText(window_.lblText() + tessaroLine + kLineEnd); }},
-      {D3, If{[&] { return !perizonLine.empty(); }, goTo(D3b), goTo(D4), goTo(D3b)}},
+      {D3, If{[&] { return !perizonLine.empty(); }, goTo(D3b), goTo(D4)}},
       {D3b, [&] { window_.setLblText(window_.lblText() + perizonLine + kLineEnd); }},
       {D4, [] {}, leave},
 
@@ -162,6 +108,8 @@ void Form1::cmdOk_Click() {
        }},
       {N2, [&] { window_.Unload(); }},
   });
+  window_.setBusy(true);
+  errors::runSkippingFailures(state, Body(std::move(statements)));
   window_.setBusy(false);
 }
 

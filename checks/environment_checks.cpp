@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "checks/products.h"
 #include "errors/procedure.h"
 #include "runtime/conversions.h"
 
@@ -12,6 +13,8 @@ using errors::goTo;
 using errors::If;
 using errors::leave;
 using errors::nextStatement;
+using errors::OnErrorGoTo;
+using registry::kHKeyLocalMachine;
 using rt::nameValueList;
 using rt::Variant;
 
@@ -37,25 +40,18 @@ class CreatedOnFirstUse {
   rt::ObjectRef object_;
 };
 
-// A view read counts as nothing read when it gives "" or no value at all (Null).
-rt::Text textOrNothing(const Variant& value) { return value.isNull() ? rt::Text() : rt::toText(value); }
-
 // Each part of a version reads as its leading number: "2 2" is 22, "22a" is 22, letters are 0.
 double part(const Variant& parts, int32_t index) { return rt::leadingNumber(rt::toText(rt::element(parts, index))); }
 
-// (p0, p1, p2, p3) at most (2, 1, 0, 22). Every part is read before anything is decided.
-bool tessaroAtMostThreshold(const Variant& parts) {
-  const double p0 = part(parts, 0), p1 = part(parts, 1), p2 = part(parts, 2), p3 = part(parts, 3);
-  const bool c1 = p0 <= 2, c2 = p0 != 2, c3 = p1 <= 1, c4 = p0 != 2, c5 = p1 != 1, c6 = p2 <= 0, c7 = p0 != 2,
-             c8 = p1 != 1, c9 = p2 != 0, c10 = p3 <= 22;
-  return (c1 && (c2 || c3)) && (c4 || c5 || c6) && (c7 || c8 || c9 || c10);
-}
-
-// (p0, p1, p2) at most (2, 1, 0).
-bool perizonAtMostThreshold(const Variant& parts) {
-  const double p0 = part(parts, 0), p1 = part(parts, 1), p2 = part(parts, 2);
-  const bool c1 = p0 <= 2, c2 = p0 != 2, c3 = p1 <= 1, c4 = p0 != 2, c5 = p1 != 1, c6 = p2 <= 0;
-  return (c1 && (c2 || c3)) && (c4 || c5 || c6);
+// (p0, p1, p2, p3) at most the product's threshold (t0, t1, t2, t3), or (p0, p1, p2) where it has
+// three parts: then c7 to c10 take no part. Every part compared is read before anything is decided.
+bool atMostThreshold(const Variant& parts, const Product& product) {
+  double p[4] = {};
+  for (int i = 0; i < product.thresholdParts; ++i) p[i] = part(parts, i);
+  const int* t = product.threshold;
+  const bool c1 = p[0] <= t[0], c2 = p[0] != t[0], c3 = p[1] <= t[1], c4 = p[0] != t[0], c5 = p[1] != t[1],
+             c6 = p[2] <= t[2], c7 = p[0] != t[0], c8 = p[1] != t[1], c9 = p[2] != t[2], c10 = p[3] <= t[3];
+  return (c1 && (c2 || c3)) && (c4 || c5 || c6) && (product.thresholdParts == 3 || c7 || c8 || c9 || c10);
 }
 
 }  // namespace
@@ -64,9 +60,11 @@ EnvironmentChecks::EnvironmentChecks(registry::modRegistro& registry, rt::Automa
                                      ConnectionTest& connection, ProbeAddresses probes)
     : registry_(registry), automation_(automation), connection_(connection), probes_(std::move(probes)) {}
 
-Variant EnvironmentChecks::readView64(rt::TextView entry) {
-  return registry_.ReadRegStr(Variant(registry::kHKeyLocalMachine), Variant(entry), Variant(kDisplayVersion),
-                              Variant(kView64));
+// A 64-bit view read counts as nothing read when it gives "" or no value at all (Null).
+rt::Text EnvironmentChecks::readView64(rt::TextView entry) {
+  const Variant version = registry_.ReadRegStr(Variant(kHKeyLocalMachine), Variant(entry), Variant(kDisplayVersion),
+                                               Variant(kView64));
+  return version.isNull() ? rt::Text() : rt::toText(version);
 }
 
 int16_t EnvironmentChecks::ControllaConnessioneInternet() {
@@ -85,17 +83,15 @@ int16_t EnvironmentChecks::ControllaConnessioneInternet() {
       {114, [&] { xmlHttp->call(u"open", {u"GET", strIndirizzo, Variant::boolean(false), omitted, omitted}); }},
       {118, [&] { xmlHttp->call(u"setTimeouts", {timeout, timeout, timeout, timeout}); }},
       // No answer from the connectivity page is no failure: the forced connection tests decide.
-      {120, [&] { procedure.onErrorGoTo(130); }},
+      {120, OnErrorGoTo{130}},
       {122, [&] { xmlHttp->call(u"send", {omitted}); }},
       // Any answer that says "ok" counts, whatever its status.
       {124, If{[&] { return rt::findText(rt::toText(xmlHttp->get(u"responseText")), u"ok") > 0; }, goTo(126),
-               goTo(130), goTo(126)}},
+               goTo(130)}},
       {126, [&] { result = rt::kTrue; }, leave},
-      {130, If{[&] { return connection_.InternetCheckConnection(probes_.site) != 0; }, goTo(132), goTo(135),
-               goTo(132)}},
+      {130, If{[&] { return connection_.InternetCheckConnection(probes_.site) != 0; }, goTo(132), goTo(135)}},
       {132, [&] { result = rt::kTrue; }, leave},
-      {135, If{[&] { return connection_.InternetCheckConnection(probes_.search) != 0; }, goTo(137), leave,
-               goTo(137)}},
+      {135, If{[&] { return connection_.InternetCheckConnection(probes_.search) != 0; }, goTo(137), leave}},
       {137, [&] { result = rt::kTrue; }, leave},
   });
   return result;
@@ -115,16 +111,15 @@ int16_t EnvironmentChecks::ControllaVersioneTS() {
       {100, [&] { result = rt::kTrue; }},
       {105, [&] { Versione = u""; }},
       {106, [&] {
-         Versione = rt::toText(registry_.regQuery_A_Key(registry::kHKeyLocalMachine, kTessaroEntry, kDisplayVersion));
+         Versione = rt::toText(registry_.regQuery_A_Key(kHKeyLocalMachine, kTessaro.installerEntry, kDisplayVersion));
        }},
       {107, If{[&] { return Versione != u""; }, goTo(115), nextStatement, nextStatement}},
-      {108, If{[&] { return textOrNothing(readView64(kTessaroEntry)) == u""; }, goTo(115), nextStatement,
-               nextStatement}},
+      {108, If{[&] { return readView64(kTessaro.installerEntry) == u""; }, goTo(115), nextStatement, nextStatement}},
       // The 64-bit view is read a second time to store what the first read found.
-      {109, [&] { Versione = textOrNothing(readView64(kTessaroEntry)); }},
+      {109, [&] { Versione = readView64(kTessaro.installerEntry); }},
       {115, If{[&] { return Versione == u""; }, goTo(122), nextStatement, nextStatement}},
       {116, [&] { MiaVersione = rt::split(Versione, u"."); }},
-      {118, If{[&] { return tessaroAtMostThreshold(MiaVersione); }, leave, nextStatement, nextStatement}},
+      {118, If{[&] { return atMostThreshold(MiaVersione, kTessaro); }, leave, nextStatement, nextStatement}},
       {119, [&] { result = rt::kFalse; }, leave},
       {122, [&] { result = rt::kFalse; }, leave},
   });
@@ -144,18 +139,17 @@ int16_t EnvironmentChecks::ControllaVersionePRZN() {
       {105, [&] { Versione = u""; }},
       // Without an installer entry that the ordinary registry calls can open, the restore is
       // taken as needed.
-      {107, If{[&] { return registry_.regDoes_Key_Exist(registry::kHKeyLocalMachine, kPerizonEntry) != rt::kTrue; },
+      {107, If{[&] { return registry_.regDoes_Key_Exist(kHKeyLocalMachine, kPerizon.installerEntry) != rt::kTrue; },
                goTo(131), nextStatement, nextStatement}},
       {110, [&] {
-         Versione = rt::toText(registry_.regQuery_A_Key(registry::kHKeyLocalMachine, kPerizonEntry, kDisplayVersion));
+         Versione = rt::toText(registry_.regQuery_A_Key(kHKeyLocalMachine, kPerizon.installerEntry, kDisplayVersion));
        }},
       {111, If{[&] { return Versione != u""; }, goTo(121), nextStatement, nextStatement}},
-      {112, If{[&] { return textOrNothing(readView64(kPerizonEntry)) == u""; }, goTo(121), nextStatement,
-               nextStatement}},
-      {113, [&] { Versione = textOrNothing(readView64(kPerizonEntry)); }},
+      {112, If{[&] { return readView64(kPerizon.installerEntry) == u""; }, goTo(121), nextStatement, nextStatement}},
+      {113, [&] { Versione = readView64(kPerizon.installerEntry); }},
       {121, If{[&] { return Versione == u""; }, goTo(128), nextStatement, nextStatement}},
       {122, [&] { MiaVersione = rt::split(Versione, u"."); }},
-      {124, If{[&] { return perizonAtMostThreshold(MiaVersione); }, leave, nextStatement, nextStatement}},
+      {124, If{[&] { return atMostThreshold(MiaVersione, kPerizon); }, leave, nextStatement, nextStatement}},
       {125, [&] { result = rt::kFalse; }, leave},
       {128, [&] { result = rt::kFalse; }, leave},
       {131, [&] { result = rt::kTrue; }, leave},

@@ -27,11 +27,6 @@ struct ProbeAddresses {
 // The MSXML 6.0 server HTTP request class.
 inline constexpr char16_t kServerXmlHttp60[] = u"{88D96A0B-F192-11D4-A65F-0040963251E5}";
 
-inline constexpr char16_t kTessaroEntry[] =
-    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{E2A68D5C-555B-4C3A-8505-137A33019415}}_is1";
-inline constexpr char16_t kPerizonEntry[] =
-    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QUADRELL Perizon_is1";
-
 class EnvironmentChecks {
  public:
   EnvironmentChecks(registry::modRegistro& registry, rt::Automation& automation, ConnectionTest& connection,
@@ -41,13 +36,12 @@ class EnvironmentChecks {
   // text, or a connection to the maker's server, or to the search engine, can be made.
   int16_t ControllaConnessioneInternet();
 
-  // True (-1) when the installed version still needs the restore: at most 2.1.0.22 for
-  // Tessaro, 2.1.0 for Perizon.
+  // True (-1) when the installed version is at most the product's threshold: the restore is needed.
   int16_t ControllaVersioneTS();
   int16_t ControllaVersionePRZN();
 
  private:
-  rt::Variant readView64(rt::TextView entry);
+  rt::Text readView64(rt::TextView entry);
 
   registry::modRegistro& registry_;
   rt::Automation& automation_;

@@ -1,47 +1,38 @@
 #include "errors/procedure.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
 namespace errors {
 
-namespace {
-
-size_t indexOfLine(const Body& body, int line) {
-  for (size_t i = 0; i < body.size(); ++i)
-    if (body[i].line() == line) return i;
-  throw std::logic_error("no statement numbered " + std::to_string(line));
+Statement::Statement(int line, Select select) : line_(line), targets_{select.cases.front().target} {
+  size_t count = 1;
+  for (const Select::Case& c : select.cases) targets_.at(count++) = c.target;
+  targets_.at(count) = select.otherwise;
+  choose_ = [subject = std::move(select.subject), cases = std::move(select.cases)] {
+    return static_cast<int>(std::ranges::find(cases, subject(), &Select::Case::value) - cases.begin()) + 1;
+  };
 }
 
-// Index of the statement `target` names, seen from statement `from`; body.size() to leave.
-size_t resolve(const Body& body, size_t from, const Target& target) {
-  if (target.isExit()) return body.size();
-  if (target.isNext()) return from + 1;
-  return indexOfLine(body, target.lineNumber());
+Statement::Statement(int line, OnErrorGoTo recovery)
+    : line_(line), choose_([] { return 0; }), targets_{nextStatement, goTo(recovery.line)}, armsRecovery_(true) {}
+
+Body::Body(std::vector<Statement> statements) : statements_(std::move(statements)) {
+  for (size_t at = 0; at < statements_.size(); ++at) {
+    for (Target& target : statements_[at].targets_) {
+      if (target.kind == Target::kNext) target.index = at + 1;
+      if (target.kind == Target::kExit) target.index = statements_.size();
+      if (target.kind != Target::kLine) continue;
+      const auto found = std::ranges::find(statements_, target.line, &Statement::line);
+      if (found == statements_.end())
+        throw std::invalid_argument("statement " + std::to_string(statements_[at].line()) + " goes to " +
+                                    std::to_string(target.line) + ", which no statement carries");
+      target.index = static_cast<size_t>(found - statements_.begin());
+    }
+  }
 }
-
-}  // namespace
-
-Statement::Statement(int line, std::function<void()> action, Target successor)
-    : line_(line),
-      body_([action = std::move(action), successor] {
-        action();
-        return successor;
-      }),
-      onSkip_(successor) {}
-
-Statement::Statement(int line, If test)
-    : line_(line),
-      body_([condition = std::move(test.condition), whenTrue = test.whenTrue, whenFalse = test.whenFalse] {
-        return condition() ? whenTrue : whenFalse;
-      }),
-      onSkip_(test.onFailure) {}
-
-Statement::Statement(int line, Select select)
-    : line_(line), body_(std::move(select.choose)), onSkip_(select.onFailure) {}
-
-Target Statement::run() const { return body_(); }
 
 Procedure::Procedure(Protocol protocol, Module& module, rt::TextView name, Lister parameters, Lister locals)
     : protocol_(protocol),
@@ -53,24 +44,25 @@ Procedure::Procedure(Protocol protocol, Module& module, rt::TextView name, Liste
 void Procedure::run(const Body& body) {
   ErrorState& state = protocol_.state;
   state.clear();
+  const Target* recovery = nullptr;
   bool inRecovery = false;
 
   size_t at = 0;
   while (at < body.size()) {
     const Statement& statement = body[at];
-    currentLine_ = statement.line();
-    Target next = nextStatement;
+    const Target* next = nullptr;
     try {
-      next = statement.run();
+      next = &statement.run();
+      if (statement.recovery()) recovery = statement.recovery();
     } catch (...) {
       const rt::RuntimeError failure = rt::currentFailure();
       if (inRecovery) throw failure;  // not handled here: the caller gets it
       state.record = failure.record();
-      state.failureLine = currentLine_;
+      state.failureLine = statement.line();
 
-      if (recoveryLine_ != 0) {
+      if (recovery) {
         inRecovery = true;
-        at = indexOfLine(body, recoveryLine_);
+        at = recovery->index;
         continue;
       }
 
@@ -84,14 +76,14 @@ void Procedure::run(const Body& body) {
           continue;
         case kSkip:
           state.clear();
-          next = statement.onSkip();
+          next = &statement.onSkip();
           break;
         default:
           state.clear();
           return;
       }
     }
-    at = resolve(body, at, next);
+    at = next->index;
   }
   // Ending normally, also from a recovery stretch, leaves no failure pending.
   state.clear();
@@ -110,15 +102,13 @@ void runSkippingFailures(ErrorState& state, const Body& body) {
   size_t at = 0;
   while (at < body.size()) {
     const Statement& statement = body[at];
-    Target next = nextStatement;
     try {
-      next = statement.run();
+      at = statement.run().index;
     } catch (...) {
       state.record = rt::currentFailure().record();
       state.failureLine = 0;
-      next = statement.onSkip();
+      at = statement.onSkip().index;
     }
-    at = resolve(body, at, next);
   }
 }
 

@@ -8,7 +8,11 @@
 // continues at the statement's skip target (5) or leaves (anything else).
 #pragma once
 
+#include <array>
+#include <concepts>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "errors/error_state.h"
@@ -16,68 +20,83 @@
 
 namespace errors {
 
-// Where execution goes after a statement.
-class Target {
- public:
-  static Target next() { return Target(kNext, 0); }
-  static Target line(int number) { return Target(kLine, number); }
-  static Target exit() { return Target(kExit, 0); }
-
-  bool isNext() const { return kind_ == kNext; }
-  bool isExit() const { return kind_ == kExit; }
-  int lineNumber() const { return line_; }
-
- private:
-  enum KindOfTarget { kNext, kLine, kExit };
-  Target(KindOfTarget kind, int line) : kind_(kind), line_(line) {}
-  KindOfTarget kind_;
-  int line_;
+// Where execution goes after a statement: the next one written, the one numbered `line`, or out.
+struct Target {
+  enum Kind : uint8_t { kNext, kLine, kExit } kind;
+  int line = 0;
+  size_t index = 0;  // the statement it leads to, the body's size to leave; set when the body is built
 };
 
 // The statement written after this one.
-inline const Target nextStatement = Target::next();
+inline const Target nextStatement{Target::kNext};
 // The statement numbered `line`.
-inline Target goTo(int line) { return Target::line(line); }
+inline Target goTo(int line) { return {Target::kLine, line}; }
 // Leave the procedure; a function returns what its result holds.
-inline const Target leave = Target::exit();
+inline const Target leave{Target::kExit};
 
 // A conditional statement. When evaluating the condition fails and the failure is skipped,
-// execution continues at `onFailure`: the first statement of the branch written first, unless
-// the procedure defines its own rule.
+// execution continues at `onFailure`: the branch written first unless the procedure says otherwise.
+template <class Condition>
 struct If {
-  std::function<bool()> condition;
-  Target whenTrue;
-  Target whenFalse;
-  Target onFailure;
+  Condition condition;
+  Target whenTrue, whenFalse;
+  std::optional<Target> onFailure = {};  // whenTrue when not given
 };
 
-// A statement that chooses among several targets (a Select Case). When choosing fails and the
-// failure is skipped, execution continues at `onFailure`, the first case written.
+// A Select Case of up to three cases: the first whose value equals the subject's, else `otherwise`.
+// When evaluating the subject fails and the failure is skipped, execution continues at the first case.
 struct Select {
-  std::function<Target()> choose;
-  Target onFailure;
+  struct Case { int64_t value; Target target; };
+  std::function<int64_t()> subject;
+  std::vector<Case> cases;
+  Target otherwise;
 };
+
+// From here on a failure goes to the statement numbered `line`, not the handler, and stays pending;
+// a failure from there on passes to the caller. Only a Procedure honours it.
+struct OnErrorGoTo { int line; };
 
 class Statement {
  public:
   // An action; afterwards, and when it fails and is skipped, execution goes on at `successor`.
-  Statement(int line, std::function<void()> action, Target successor = nextStatement);
-  Statement(int line, If test);
+  template <std::invocable Action>
+  Statement(int line, Action action, Target successor = nextStatement)
+      : line_(line), choose_([action = std::move(action)]() mutable { action(); return 0; }), targets_{successor} {}
+  template <class Condition>
+  Statement(int line, If<Condition> test)
+      : line_(line), choose_([condition = std::move(test.condition)] { return condition() ? 1 : 2; }),
+        targets_{test.onFailure.value_or(test.whenTrue), test.whenTrue, test.whenFalse} {}
   Statement(int line, Select select);
+  Statement(int line, OnErrorGoTo recovery);
 
   int line() const { return line_; }
   // Runs the statement and says where to go next.
-  Target run() const;
+  const Target& run() const { return targets_[choose_()]; }
   // Where execution continues when the statement fails and the failure is skipped.
-  const Target& onSkip() const { return onSkip_; }
+  const Target& onSkip() const { return targets_[0]; }
+  // Where failures go from here on, when the statement is an OnErrorGoTo.
+  const Target* recovery() const { return armsRecovery_ ? &targets_[1] : nullptr; }
 
  private:
+  friend class Body;
   int line_;
-  std::function<Target()> body_;
-  Target onSkip_;
+  std::function<int()> choose_;      // the index in targets_ of where to go next
+  std::array<Target, 4> targets_{};  // [0] is where a skipped failure goes; unused ones lead on
+  bool armsRecovery_ = false;
 };
 
-using Body = std::vector<Statement>;
+// A procedure's statements in source order. Building it looks up every line that a statement can
+// go to, so a mistyped label fails at once, named in a std::invalid_argument.
+class Body {
+ public:
+  Body(std::initializer_list<Statement> statements) : Body(std::vector<Statement>(statements)) {}
+  explicit Body(std::vector<Statement> statements);
+  size_t size() const { return statements_.size(); }
+  const Statement& operator[](size_t index) const { return statements_[index]; }
+
+ private:
+  std::vector<Statement> statements_;
+};
 
 // One call of a procedure of the handler protocol.
 class Procedure {
@@ -92,11 +111,6 @@ class Procedure {
   // failure is passed on (action 3) or when the handler itself fails.
   void run(const Body& body);
 
-  // From the statement that calls this on, a failure sends execution to the statement numbered
-  // `line` instead of the handler, with the failure pending; a failure from there on is not
-  // handled here and passes to the caller.
-  void onErrorGoTo(int line) { recoveryLine_ = line; }
-
  private:
   int32_t handle();
 
@@ -105,8 +119,6 @@ class Procedure {
   rt::Text name_;
   Lister parameters_;
   Lister locals_;
-  int currentLine_ = 0;
-  int recoveryLine_ = 0;
 };
 
 // Runs `body` in skip-on-failure mode: entering clears the record; a statement that fails is

@@ -35,7 +35,7 @@ int16_t modRegistro::regDoes_Key_Exist(int32_t lngRootKey, const rt::Text& strRe
       {101, [&] { lngKeyHandle.reset(); }},
       {102, [&] { m_lngRetVal = api_.openKey(lngRootKey, strRegKeyPath, lngKeyHandle.put()); }},
       // The handle alone decides; the status of the open is not consulted.
-      {103, If{[&] { return lngKeyHandle.get() == 0; }, nextStatement, goTo(106), nextStatement}},
+      {103, If{[&] { return lngKeyHandle.get() == 0; }, nextStatement, goTo(106)}},
       {104, [&] { result = rt::kFalse; }, goTo(108)},
       {106, [&] { result = rt::kTrue; }},
       {108, [&] { m_lngRetVal = lngKeyHandle.close(); }},
@@ -54,15 +54,13 @@ Variant modRegistro::regQuery_A_Key(int32_t lngRootKey, const rt::Text& strRegKe
   Variant result;
 
   // The data query of a REG_SZ value: a buffer of lngBufferSize bytes, first filled with spaces,
-  // read back as UTF-16 (an odd last byte is dropped).
+  // read back whole as UTF-16.
   auto queryText = [&] {
-    std::vector<uint8_t> bytes(lngBufferSize);
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = i % 2 == 0 ? ' ' : 0;
+    std::vector<uint8_t> bytes = rt::toUtf16Bytes(rt::Text(lngBufferSize, u' '));
+    bytes.resize(lngBufferSize);
     uint32_t discardedType = 0;
     m_lngRetVal = api_.queryValue(lngKeyHandle.get(), strRegSubKey, discardedType, bytes.data(), lngBufferSize);
-    strBuffer.assign(bytes.size() / 2, u' ');
-    for (size_t i = 0; i < strBuffer.size(); ++i)
-      strBuffer[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    strBuffer = rt::fromUtf16Bytes(bytes);
   };
   auto queryDword = [&] {
     uint8_t bytes[4] = {};
@@ -90,30 +88,29 @@ Variant modRegistro::regQuery_A_Key(int32_t lngRootKey, const rt::Text& strRegKe
       {106, [&] { lngKeyHandle.reset(); }},
       {107, [&] { lngBufferSize = 0; }},
       {108, [&] { m_lngRetVal = api_.openKey(lngRootKey, strRegKeyPath, lngKeyHandle.put()); }},
-      {109, If{[&] { return lngKeyHandle.get() == 0; }, nextStatement, goTo(114), nextStatement}},
+      {109, If{[&] { return lngKeyHandle.get() == 0; }, nextStatement, goTo(114)}},
       {110, [&] { result = u""; }},
       {111, [&] { m_lngRetVal = lngKeyHandle.close(); }},
       {112, [] {}, leave},
       // Type and size first, then the data in a buffer of that size.
       {114, [&] { m_lngRetVal = api_.queryValue(lngKeyHandle.get(), strRegSubKey, lngDataType, nullptr, lngBufferSize); }},
-      {115, If{[&] { return m_lngRetVal != kErrorSuccess; }, nextStatement, goTo(120), nextStatement}},
+      {115, If{[&] { return m_lngRetVal != kErrorSuccess; }, nextStatement, goTo(120)}},
       {116, [&] { result = u""; }},
       {117, [&] { m_lngRetVal = lngKeyHandle.close(); }},
       {118, [] {}, leave},
-      {120, Select{[&] { return lngDataType == kRegSz ? goTo(122) : lngDataType == kRegDword ? goTo(135) : goTo(142); },
-                   goTo(122)}},
+      {120, Select{[&] { return lngDataType; }, {{kRegSz, goTo(122)}, {kRegDword, goTo(135)}}, goTo(142)}},
       // REG_SZ
       {122, [&] { strBuffer.assign(lngBufferSize, u' '); }},
       {123, queryText},
-      {124, If{[&] { return m_lngRetVal != kErrorSuccess; }, nextStatement, goTo(127), nextStatement}},
+      {124, If{[&] { return m_lngRetVal != kErrorSuccess; }, nextStatement, goTo(127)}},
       {125, [&] { result = u""; }, goTo(144)},
       {127, [&] { intPosition = rt::toInteger(rt::findText(strBuffer, rt::TextView(u"\0", 1))); }},
-      {128, If{[&] { return intPosition > 0; }, nextStatement, goTo(131), nextStatement}},
+      {128, If{[&] { return intPosition > 0; }, nextStatement, goTo(131)}},
       {129, [&] { result = strBuffer.substr(0, static_cast<size_t>(intPosition - 1)); }, goTo(144)},
       {131, [&] { result = strBuffer; }, goTo(144)},
       // REG_DWORD
       {135, queryDword},
-      {136, If{[&] { return m_lngRetVal != kErrorSuccess; }, nextStatement, goTo(139), nextStatement}},
+      {136, If{[&] { return m_lngRetVal != kErrorSuccess; }, nextStatement, goTo(139)}},
       {137, [&] { result = u""; }, goTo(144)},
       {139, [&] { result = lngBuffer; }, goTo(144)},
       // any other type
@@ -145,22 +142,16 @@ void modRegistro::regCreate_Key_Value(int32_t lngRootKey, const rt::Text& strReg
                               {u"strKeyValue", strKeyValue}});
       });
   procedure.run(Body{
-      {104, If{[&] { return rt::isNumeric(varRegData); }, nextStatement, goTo(107), nextStatement}},
+      {104, If{[&] { return rt::isNumeric(varRegData); }, nextStatement, goTo(107)}},
       {105, [&] { lngDataType = kRegDword; }, goTo(109)},
       {107, [&] { lngDataType = kRegSz; }},
       // A failed create leaves no key: the set and the close then fail without effect.
       {109, [&] { m_lngRetVal = api_.createKey(lngRootKey, strRegKeyPath, lngKeyHandle.put()); }},
-      {110, Select{[&] { return lngDataType == kRegSz ? goTo(112) : lngDataType == kRegDword ? goTo(115) : goTo(118); },
-                   goTo(112)}},
+      {110, Select{[&] { return lngDataType; }, {{kRegSz, goTo(112)}, {kRegDword, goTo(115)}}, goTo(118)}},
       // REG_SZ: the text without surrounding spaces and with its NUL, as UTF-16 bytes.
       {112, [&] { strKeyValue = rt::trimSpaces(rt::toText(varRegData)) + u'\0'; }},
       {113, [&] {
-         std::vector<uint8_t> bytes;
-         bytes.reserve(strKeyValue.size() * 2);
-         for (char16_t c : strKeyValue) {
-           bytes.push_back(static_cast<uint8_t>(c & 0xFF));
-           bytes.push_back(static_cast<uint8_t>(c >> 8));
-         }
+         const std::vector<uint8_t> bytes = rt::toUtf16Bytes(strKeyValue);
          m_lngRetVal = api_.setValue(lngKeyHandle.get(), strRegSubKey, kRegSz, bytes.data(),
                                      static_cast<uint32_t>(bytes.size()));
        }, goTo(118)},

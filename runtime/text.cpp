@@ -86,4 +86,16 @@ Text fromUtf8(std::string_view utf8) {
   return out;
 }
 
+std::vector<uint8_t> toUtf16Bytes(TextView text) {
+  std::vector<uint8_t> bytes;
+  for (char16_t c : text) bytes.insert(bytes.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)});
+  return bytes;
+}
+
+Text fromUtf16Bytes(const std::vector<uint8_t>& bytes) {
+  Text text(bytes.size() / 2, u'\0');
+  for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+  return text;
+}
+
 }  // namespace rt

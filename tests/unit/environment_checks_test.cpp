@@ -4,14 +4,15 @@
 
 #include <set>
 
+#include "checks/products.h"
 #include "fakes/fake_automation.h"
 #include "fakes/fake_registry.h"
 #include "fakes/fake_wmi.h"
 #include "fakes/printing.h"
 #include "fakes/scripted_reporter.h"
 
-using checks::kPerizonEntry;
-using checks::kTessaroEntry;
+using checks::kPerizon;
+using checks::kTessaro;
 using registry::kHKeyLocalMachine;
 using rt::Variant;
 
@@ -187,7 +188,7 @@ TEST_F(GateTest, TessaroNeedsTheRestoreUpTo2_1_0_22) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(rt::toUtf8(c.version));
-    installed32(kTessaroEntry, c.version);
+    installed32(kTessaro.installerEntry, c.version);
     EXPECT_EQ(checks.ControllaVersioneTS(), c.expected);
   }
   EXPECT_TRUE(reporter.reports.empty());
@@ -202,18 +203,18 @@ TEST_F(GateTest, PerizonNeedsTheRestoreUpTo2_1_0) {
   const Case cases[] = {{u"2.1.0", -1}, {u"2.1.1", 0}, {u"2.0.7", -1}, {u"2.1.0.5", -1}, {u"3.0.0", 0}, {u"2.2.0", 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(rt::toUtf8(c.version));
-    installed32(kPerizonEntry, c.version);
+    installed32(kPerizon.installerEntry, c.version);
     EXPECT_EQ(checks.ControllaVersionePRZN(), c.expected);
   }
 }
 
 TEST_F(GateTest, TheSixtyFourBitViewIsReadTwiceWhenTheOrdinaryReadFindsNothing) {
-  wmi.seed(64, kTessaroEntry, u"DisplayVersion", u"2.1.0.5");
+  wmi.seed(64, kTessaro.installerEntry, u"DisplayVersion", u"2.1.0.5");
   EXPECT_EQ(checks.ControllaVersioneTS(), -1);
   EXPECT_EQ(wmi.reads, 2);
 
-  api.seedKey(kHKeyLocalMachine, kPerizonEntry);
-  wmi.seed(64, kPerizonEntry, u"DisplayVersion", u"2.1.1");
+  api.seedKey(kHKeyLocalMachine, kPerizon.installerEntry);
+  wmi.seed(64, kPerizon.installerEntry, u"DisplayVersion", u"2.1.1");
   EXPECT_EQ(checks.ControllaVersionePRZN(), 0);
   EXPECT_EQ(wmi.reads, 4);
 }
@@ -223,17 +224,17 @@ TEST_F(GateTest, NothingReadInEitherViewMeansNoRestore) {
     SCOPED_TRACE(rt::describe(missing));
     wmi.missing = missing;
     EXPECT_EQ(checks.ControllaVersioneTS(), 0);
-    api.seedKey(kHKeyLocalMachine, kPerizonEntry);
+    api.seedKey(kHKeyLocalMachine, kPerizon.installerEntry);
     EXPECT_EQ(checks.ControllaVersionePRZN(), 0);
   }
-  installed32(kTessaroEntry, u"");
+  installed32(kTessaro.installerEntry, u"");
   EXPECT_EQ(checks.ControllaVersioneTS(), 0);
   EXPECT_TRUE(reporter.reports.empty());
   EXPECT_FALSE(state.failurePending());
 }
 
 TEST_F(GateTest, PerizonWithoutAnEntryKeyNeedsTheRestoreWithoutReadingAVersion) {
-  wmi.seed(64, kPerizonEntry, u"DisplayVersion", u"9.9.9");
+  wmi.seed(64, kPerizon.installerEntry, u"DisplayVersion", u"9.9.9");
   EXPECT_EQ(checks.ControllaVersionePRZN(), -1);
   EXPECT_EQ(wmi.reads, 0);
   EXPECT_EQ(api.calls(fakes::FakeRegistry::Call::Query), 0);
@@ -252,7 +253,7 @@ TEST_F(GateTest, TooFewPartsAreReportedAndTheAnswerDecides) {
       {{0}, -1, 1, false},
       {{errors::kPassOn}, 0, 1, true},
   };
-  installed32(kTessaroEntry, u"2.1.0");
+  installed32(kTessaro.installerEntry, u"2.1.0");
   for (size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE("case " + std::to_string(i));
     reporter.reports.clear();
@@ -276,7 +277,7 @@ TEST_F(GateTest, TooFewPartsAreReportedAndTheAnswerDecides) {
               Variant::array({u"Versione", u"2.1.0", u"MiaVersione", Variant::array(rt::Kind::String, {u"2", u"1", u"0"})}));
   }
 
-  installed32(kPerizonEntry, u"1.9");
+  installed32(kPerizon.installerEntry, u"1.9");
   reporter.reports.clear();
   reporter.answer({errors::kSkip});
   EXPECT_EQ(checks.ControllaVersionePRZN(), 0);

@@ -2,14 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include "checks/products.h"
 #include "fakes/fake_automation.h"
 #include "fakes/fake_registry.h"
 #include "fakes/fake_wmi.h"
 #include "fakes/printing.h"
 #include "fakes/scripted_reporter.h"
 
-using checks::kPerizonEntry;
-using checks::kTessaroEntry;
+using checks::kPerizon;
+using checks::kTessaro;
 using fakes::FakeRegistry;
 using registry::kHKeyCurrentUser;
 using registry::kHKeyLocalMachine;
@@ -17,6 +18,7 @@ using rt::Variant;
 
 namespace {
 
+// Where the settings land, written out here: a slip in the product table still fails a test.
 constexpr char16_t kTessaroSettings[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Tessaro";
 constexpr char16_t kPerizonSettings[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Perizon";
 
@@ -59,12 +61,13 @@ class RestoreTest : public ::testing::Test {
   RestoreTest() {
     connectivityPage(u"ok");
     // Both products installed in versions that need the restore, with their configuration keys.
-    api.seedText(kHKeyLocalMachine, kTessaroEntry, u"DisplayVersion", u"2.1.0.5");
-    api.seedText(kHKeyLocalMachine, kTessaroEntry, u"Inno Setup: App Path", u"C:\\Program Files (x86)\\Tessaro");
-    api.seedText(kHKeyLocalMachine, kPerizonEntry, u"DisplayVersion", u"2.0.1");
-    api.seedText(kHKeyLocalMachine, kPerizonEntry, u"Inno Setup: Language", u"Italiano");
-    api.seedKey(kHKeyCurrentUser, u"Software\\OKRAN\\Tessaro");
-    api.seedKey(kHKeyCurrentUser, u"Software\\OKRAN\\Perizon");
+    api.seedText(kHKeyLocalMachine, kTessaro.installerEntry, u"DisplayVersion", u"2.1.0.5");
+    api.seedText(kHKeyLocalMachine, kTessaro.installerEntry, u"Inno Setup: App Path",
+                 u"C:\\Program Files (x86)\\Tessaro");
+    api.seedText(kHKeyLocalMachine, kPerizon.installerEntry, u"DisplayVersion", u"2.0.1");
+    api.seedText(kHKeyLocalMachine, kPerizon.installerEntry, u"Inno Setup: Language", u"Italiano");
+    api.seedKey(kHKeyCurrentUser, kTessaro.configurationKey);
+    api.seedKey(kHKeyCurrentUser, kPerizon.configurationKey);
   }
 
   void connectivityPage(rt::TextView page) {
@@ -128,33 +131,33 @@ TEST_F(RestoreTest, OutcomeLinesFollowTheGatesAndTheConfigurationKeys) {
   const Case cases[] = {
       {"both not needed",
        [](RestoreTest& t) {
-         t.api.seedText(kHKeyLocalMachine, kTessaroEntry, u"DisplayVersion", u"2.1.0.23");
-         t.api.seedText(kHKeyLocalMachine, kPerizonEntry, u"DisplayVersion", u"2.1.1");
+         t.api.seedText(kHKeyLocalMachine, kTessaro.installerEntry, u"DisplayVersion", u"2.1.0.23");
+         t.api.seedText(kHKeyLocalMachine, kPerizon.installerEntry, u"DisplayVersion", u"2.1.1");
        },
        kTessaroNotNeeded + kPerizonNotNeeded},
       {"no configuration keys",
        [](RestoreTest& t) {
          t.api = FakeRegistry();
-         t.api.seedText(kHKeyLocalMachine, kTessaroEntry, u"DisplayVersion", u"2.1.0.5");
-         t.api.seedText(kHKeyLocalMachine, kPerizonEntry, u"DisplayVersion", u"2.0.1");
+         t.api.seedText(kHKeyLocalMachine, kTessaro.installerEntry, u"DisplayVersion", u"2.1.0.5");
+         t.api.seedText(kHKeyLocalMachine, kPerizon.installerEntry, u"DisplayVersion", u"2.0.1");
        },
        u""},
       {"only the Limited keys",
        [](RestoreTest& t) {
          t.api = FakeRegistry();
-         t.api.seedText(kHKeyLocalMachine, kTessaroEntry, u"DisplayVersion", u"2.1.0.5");
-         t.api.seedText(kHKeyLocalMachine, kTessaroEntry, u"Inno Setup: App Path", u"C:\\T");
-         t.api.seedText(kHKeyLocalMachine, kPerizonEntry, u"DisplayVersion", u"2.0.1");
-         t.api.seedText(kHKeyLocalMachine, kPerizonEntry, u"Inno Setup: Language", u"Deutsch");
-         t.api.seedKey(kHKeyCurrentUser, u"Software\\OKRAN\\TessaroLimited");
-         t.api.seedKey(kHKeyCurrentUser, u"Software\\OKRAN\\PerizonLimited");
+         t.api.seedText(kHKeyLocalMachine, kTessaro.installerEntry, u"DisplayVersion", u"2.1.0.5");
+         t.api.seedText(kHKeyLocalMachine, kTessaro.installerEntry, u"Inno Setup: App Path", u"C:\\T");
+         t.api.seedText(kHKeyLocalMachine, kPerizon.installerEntry, u"DisplayVersion", u"2.0.1");
+         t.api.seedText(kHKeyLocalMachine, kPerizon.installerEntry, u"Inno Setup: Language", u"Deutsch");
+         t.api.seedKey(kHKeyCurrentUser, kTessaro.limitedConfigurationKey);
+         t.api.seedKey(kHKeyCurrentUser, kPerizon.limitedConfigurationKey);
        },
        kTessaroDone + kPerizonDone},
       {"Tessaro needs no restore, Perizon has no keys",
        [](RestoreTest& t) {
          t.api = FakeRegistry();
-         t.api.seedText(kHKeyLocalMachine, kTessaroEntry, u"DisplayVersion", u"3.0.0.0");
-         t.api.seedText(kHKeyLocalMachine, kPerizonEntry, u"DisplayVersion", u"2.0.1");
+         t.api.seedText(kHKeyLocalMachine, kTessaro.installerEntry, u"DisplayVersion", u"3.0.0.0");
+         t.api.seedText(kHKeyLocalMachine, kPerizon.installerEntry, u"DisplayVersion", u"2.0.1");
        },
        kTessaroNotNeeded},
   };
@@ -168,8 +171,8 @@ TEST_F(RestoreTest, OutcomeLinesFollowTheGatesAndTheConfigurationKeys) {
 }
 
 TEST_F(RestoreTest, TheSixtyFourBitViewIsReadOnlyWhenTheOrdinaryViewHasNothing) {
-  api.seedText(kHKeyLocalMachine, kTessaroEntry, u"Inno Setup: App Path", u"");
-  wmi.seed(64, kTessaroEntry, u"Inno Setup: App Path", u"C:\\Program Files\\Tessaro");
+  api.seedText(kHKeyLocalMachine, kTessaro.installerEntry, u"Inno Setup: App Path", u"");
+  wmi.seed(64, kTessaro.installerEntry, u"Inno Setup: App Path", u"C:\\Program Files\\Tessaro");
   form.cmdOk_Click();
   EXPECT_EQ(wmi.reads, 1);
   EXPECT_EQ(written(kTessaroSettings, u"InstallPath"), u"C:\\Program Files\\Tessaro");
@@ -181,11 +184,11 @@ TEST_F(RestoreTest, ASettingFoundInNeitherViewIsAProblemAndIsNotWritten) {
   for (Variant missing : {Variant::null(), Variant(u"")}) {
     SCOPED_TRACE(rt::describe(missing));
     api = FakeRegistry();
-    api.seedText(kHKeyLocalMachine, kTessaroEntry, u"DisplayVersion", u"2.1.0.5");
-    api.seedText(kHKeyLocalMachine, kPerizonEntry, u"DisplayVersion", u"2.0.1");
-    api.seedText(kHKeyLocalMachine, kPerizonEntry, u"Inno Setup: Language", u"   ");
-    api.seedKey(kHKeyCurrentUser, u"Software\\OKRAN\\Tessaro");
-    api.seedKey(kHKeyCurrentUser, u"Software\\OKRAN\\Perizon");
+    api.seedText(kHKeyLocalMachine, kTessaro.installerEntry, u"DisplayVersion", u"2.1.0.5");
+    api.seedText(kHKeyLocalMachine, kPerizon.installerEntry, u"DisplayVersion", u"2.0.1");
+    api.seedText(kHKeyLocalMachine, kPerizon.installerEntry, u"Inno Setup: Language", u"   ");
+    api.seedKey(kHKeyCurrentUser, kTessaro.configurationKey);
+    api.seedKey(kHKeyCurrentUser, kPerizon.configurationKey);
     wmi.missing = missing;
     form.cmdOk_Click();
     EXPECT_EQ(window.lbl, kTessaroProblem + kPerizonProblem);
@@ -215,7 +218,7 @@ TEST_F(RestoreTest, AFailureTheWriteResolvesKeepsTheSuccessLine) {
 }
 
 TEST_F(RestoreTest, AVersionWithTooFewPartsFollowsTheAnswer) {
-  api.seedText(kHKeyLocalMachine, kTessaroEntry, u"DisplayVersion", u"2.1.0");
+  api.seedText(kHKeyLocalMachine, kTessaro.installerEntry, u"DisplayVersion", u"2.1.0");
   struct Case {
     std::initializer_list<int32_t> answers;
     rt::Text lines;
@@ -235,7 +238,7 @@ TEST_F(RestoreTest, AVersionWithTooFewPartsFollowsTheAnswer) {
 
 TEST_F(RestoreTest, ASecondRunReplacesTheLinesOnlyAtTheEnd) {
   form.cmdOk_Click();
-  api.seedText(kHKeyLocalMachine, kTessaroEntry, u"DisplayVersion", u"2.1.0.23");
+  api.seedText(kHKeyLocalMachine, kTessaro.installerEntry, u"DisplayVersion", u"2.1.0.23");
   rt::Text seenDuringRun;
   api.before[FakeRegistry::Call::Open] = [&] { seenDuringRun = window.lbl; };
   form.cmdOk_Click();

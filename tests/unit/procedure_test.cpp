@@ -11,6 +11,7 @@ using errors::goTo;
 using errors::leave;
 using errors::nextStatement;
 using errors::If;
+using errors::Select;
 using rt::Variant;
 
 namespace {
@@ -179,10 +180,10 @@ TEST_F(ProcedureTest, ACalleeThatPassesOnFailsTheCallingStatement) {
 
 TEST_F(ProcedureTest, ARecoveryStretchTakesTheFirstFailureAndPassesOnTheNext) {
   std::vector<int> ran;
-  auto body = [&](errors::Procedure& p, int failuresInRecovery) {
+  auto body = [&](int failuresInRecovery) {
     return Body{
         {100, [&] { ran.push_back(100); }},
-        {120, [&] { p.onErrorGoTo(130); }},
+        {120, errors::OnErrorGoTo{130}},
         {122, [] { fail(-2147012889); }},
         {124, [&] { ran.push_back(124); }, leave},
         {130, [&, remaining = failuresInRecovery]() mutable {
@@ -194,13 +195,37 @@ TEST_F(ProcedureTest, ARecoveryStretchTakesTheFirstFailureAndPassesOnTheNext) {
   };
 
   auto once = procedure(u"Recovers");
-  once.run(body(once, 0));
+  once.run(body(0));
   EXPECT_EQ(ran, (std::vector<int>{100, 130}));
   EXPECT_FALSE(state.failurePending()) << "ending normally leaves no failure pending";
 
   auto twice = procedure(u"Recovers");
-  EXPECT_THROW(twice.run(body(twice, 1)), rt::RuntimeError);
+  EXPECT_THROW(twice.run(body(1)), rt::RuntimeError);
   EXPECT_TRUE(reporter.reports.empty());
+}
+
+TEST(StatementList, AMistypedLabelFailsWhenTheListIsBuiltAndIsNamed) {
+  const struct {
+    const char* name;
+    std::function<Body()> build;
+  } cases[] = {
+      {"successor", [] { return Body{{100, [] {}}, {101, [] {}, goTo(999)}}; }},
+      {"branch taken", [] { return Body{{100, [] {}}, {101, If{[] { return true; }, goTo(999), leave}}}; }},
+      {"branch not taken", [] { return Body{{100, [] {}}, {101, If{[] { return true; }, leave, goTo(999)}}}; }},
+      {"failure branch", [] { return Body{{100, [] {}}, {101, If{[] { return true; }, leave, leave, goTo(999)}}}; }},
+      {"case", [] { return Body{{100, [] {}}, {101, Select{[] { return 1; }, {{1, leave}, {2, goTo(999)}}, leave}}}; }},
+      {"case else", [] { return Body{{100, [] {}}, {101, Select{[] { return 1; }, {{1, leave}}, goTo(999)}}}; }},
+      {"recovery", [] { return Body{{100, [] {}}, {101, errors::OnErrorGoTo{999}}}; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      c.build();
+      ADD_FAILURE() << "the list was built";
+    } catch (const std::invalid_argument& mistyped) {
+      EXPECT_STREQ(mistyped.what(), "statement 101 goes to 999, which no statement carries");
+    }
+  }
 }
 
 TEST(SkippingFailures, KeepsTheFailureAndEntersTheBranchWrittenFirst) {
@@ -210,7 +235,7 @@ TEST(SkippingFailures, KeepsTheFailureAndEntersTheBranchWrittenFirst) {
   std::vector<int> ran;
   rt::ErrorRecord seenAtT9;
   errors::runSkippingFailures(state, {
-      {S1, If{[]() -> bool { fail(rt::kOverflow); }, goTo(T1), goTo(N1), goTo(T1)}},
+      {S1, If{[]() -> bool { fail(rt::kOverflow); }, goTo(T1), goTo(N1)}},
       {T1, [&] {
          ran.push_back(T1);
          EXPECT_EQ(state.record.number, rt::kOverflow);

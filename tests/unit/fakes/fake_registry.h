@@ -44,6 +44,8 @@ class FakeRegistry : public registry::RegistryApi {
     return found == key->second.end() ? nullptr : &found->second;
   }
 
+  // Written out here rather than taken from rt::toUtf16Bytes, so that a byte-order slip in the
+  // product fails the tests.
   static std::vector<uint8_t> utf16Bytes(rt::TextView text, bool withNul = true) {
     std::vector<uint8_t> bytes;
     for (char16_t c : text) {
