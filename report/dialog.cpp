@@ -334,7 +334,7 @@ std::wstring textArgument(const Call& call, UINT index) {
 
 constexpr DISPID kShowReportId = 1;
 constexpr Member kDialogMembers[] = {
-    {kShowReportMember, kShowReportId, true, 2, false},
+    {kShowReportMember, kShowReportId, MemberKind::Method, 2},
 };
 
 class CustomDialog final : public DispatchObject, public IPersist {

@@ -82,7 +82,7 @@ HRESULT DispatchObject::classify(const Member& member, WORD flags, const DISPPAR
   const bool put = flags & DISPATCH_PROPERTYPUT;
   const bool putRef = flags & DISPATCH_PROPERTYPUTREF;
   // The kind is set even for a call refused below, so that the refusal can be told about.
-  if (member.isMethod) {
+  if (member.kind == MemberKind::Method) {
     *kind = put ? CallKind::Put : putRef ? CallKind::PutRef : CallKind::Method;
     if (!(flags & DISPATCH_METHOD) || put || putRef) return DISP_E_MEMBERNOTFOUND;
     if (parameters.cNamedArgs != 0) return DISP_E_NONAMEDARGS;
@@ -92,7 +92,7 @@ HRESULT DispatchObject::classify(const Member& member, WORD flags, const DISPPAR
   if (put || putRef) {
     *kind = putRef ? CallKind::PutRef : CallKind::Put;
     // An object property takes either flag; a value property only a put by value.
-    if (!put && !member.holdsObject) return DISP_E_MEMBERNOTFOUND;
+    if (!put && member.kind != MemberKind::ObjectProperty) return DISP_E_MEMBERNOTFOUND;
     if (parameters.cArgs != 1) return DISP_E_BADPARAMCOUNT;
     if (parameters.cNamedArgs != 1 || !parameters.rgdispidNamedArgs || parameters.rgdispidNamedArgs[0] != DISPID_PROPERTYPUT)
       return DISP_E_PARAMNOTFOUND;

@@ -19,12 +19,17 @@ enum class CallKind { Get, Put, PutRef, Method };
 
 const char* callKindName(CallKind kind) noexcept;
 
+enum class MemberKind {
+  Method,
+  Property,        // a value, read and put by value
+  ObjectProperty,  // an object, put by value or by reference (Set in the automation languages)
+};
+
 struct Member {
   const wchar_t* name;
   DISPID id;
-  bool isMethod;
-  UINT argumentCount;  // of a method; a property takes none to read and one to write
-  bool holdsObject;    // a property set by reference (Set in the automation languages)
+  MemberKind kind;
+  UINT argumentCount = 0;  // of a method; a property takes none to read and one to write
 };
 
 // One call as received. Arguments are numbered in the order the caller wrote them; DISPPARAMS

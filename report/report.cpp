@@ -25,13 +25,13 @@ enum ReportMember : DISPID {
 };
 
 constexpr Member kReportMembers[] = {
-    {L"CustomDialog", kCustomDialog, false, 0, true},
-    {L"ErrDescription", kErrDescription, false, 0, false},
-    {L"AppPath", kAppPath, false, 0, false},
-    {L"AppTitle", kAppTitle, false, 0, false},
-    {L"UserData", kUserData, false, 0, false},
-    {L"SetVariables", kSetVariables, true, 4, false},
-    {L"ReportError", kReportError, true, 0, false},
+    {L"CustomDialog", kCustomDialog, MemberKind::ObjectProperty},
+    {L"ErrDescription", kErrDescription, MemberKind::Property},
+    {L"AppPath", kAppPath, MemberKind::Property},
+    {L"AppTitle", kAppTitle, MemberKind::Property},
+    {L"UserData", kUserData, MemberKind::Property},
+    {L"SetVariables", kSetVariables, MemberKind::Method, 4},
+    {L"ReportError", kReportError, MemberKind::Method},
 };
 
 // Numbers the report objects of the process, as the call log names them.
