@@ -1,4 +1,4 @@
-#include "platform/win32/com/dispatch_object.h"
+#include "platform/win32/com/late_bound_object.h"
 
 #include <string>
 
@@ -32,7 +32,7 @@ handles::unique_variant omittedArgument() {
 
 }  // namespace
 
-DISPID DispatchObject::memberId(rt::TextView member) const {
+DISPID LateBoundObject::memberId(rt::TextView member) const {
   std::wstring name(member.begin(), member.end());
   LPOLESTR names[] = {name.data()};
   DISPID id = DISPID_UNKNOWN;
@@ -41,7 +41,7 @@ DISPID DispatchObject::memberId(rt::TextView member) const {
   return id;
 }
 
-rt::Variant DispatchObject::invoke(rt::TextView member, rt::CallKind kind, const std::vector<rt::Argument>& arguments) {
+rt::Variant LateBoundObject::invoke(rt::TextView member, rt::CallKind kind, const std::vector<rt::Argument>& arguments) {
   const DISPID id = memberId(member);
 
   // Both vectors keep their size for the whole call: the by-reference slots point into the
@@ -83,12 +83,12 @@ rt::Variant DispatchObject::invoke(rt::TextView member, rt::CallKind kind, const
 
 rt::ObjectRef wrapDispatch(handles::com_ptr<IDispatch> dispatch) {
   if (!dispatch) return nullptr;
-  return std::make_shared<DispatchObject>(std::move(dispatch));
+  return std::make_shared<LateBoundObject>(std::move(dispatch));
 }
 
 IDispatch* dispatchOf(const rt::ObjectRef& object) {
   if (!object) return nullptr;
-  auto* dispatchObject = dynamic_cast<const DispatchObject*>(object.get());
+  auto* dispatchObject = dynamic_cast<const LateBoundObject*>(object.get());
   if (!dispatchObject) rt::raise(rt::kTypeMismatch);
   return dispatchObject->dispatch();
 }

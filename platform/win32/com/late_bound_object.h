@@ -6,9 +6,9 @@
 
 namespace com {
 
-class DispatchObject final : public rt::AutomationObject {
+class LateBoundObject final : public rt::AutomationObject {
  public:
-  explicit DispatchObject(handles::com_ptr<IDispatch> dispatch) : dispatch_(std::move(dispatch)) {}
+  explicit LateBoundObject(handles::com_ptr<IDispatch> dispatch) : dispatch_(std::move(dispatch)) {}
 
   // Resolves `member` by name, then calls it: arguments last-first in DISPPARAMS, omitted ones
   // as DISP_E_PARAMNOTFOUND, by-reference ones through a VARIANT of ours that is freed after

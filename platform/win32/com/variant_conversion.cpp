@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/win32/com/automation_error.h"
-#include "platform/win32/com/dispatch_object.h"
+#include "platform/win32/com/late_bound_object.h"
 
 namespace com {
 

@@ -1,4 +1,4 @@
-#include "platform/win32/com/dispatch_object.h"
+#include "platform/win32/com/late_bound_object.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +25,7 @@ HRESULT answerWith(VARIANT* result, handles::unique_variant value) {
   return S_OK;
 }
 
-TEST(DispatchObject, CallsEachKindWithItsInvokeFlags) {
+TEST(LateBoundObject, CallsEachKindWithItsInvokeFlags) {
   FakeDispatch fake;
   fake.define(L"Value");
   const rt::ObjectRef object = wrap(fake);
@@ -52,7 +52,7 @@ TEST(DispatchObject, CallsEachKindWithItsInvokeFlags) {
   }
 }
 
-TEST(DispatchObject, PassesArgumentsLastFirst) {
+TEST(LateBoundObject, PassesArgumentsLastFirst) {
   FakeDispatch fake;
   fake.define(L"Go");
   wrap(fake)->call(
@@ -72,7 +72,7 @@ TEST(DispatchObject, PassesArgumentsLastFirst) {
 // SetVariables hands the error context over by reference and reads nothing back: whatever the
 // component leaves in a slot, the call succeeds, the variable keeps its value and the slot is
 // freed.
-TEST(DispatchObject, ReadsNothingBackFromByReferenceArguments) {
+TEST(LateBoundObject, ReadsNothingBackFromByReferenceArguments) {
   FakeDispatch replacement("replacement");
   const struct {
     const char* name;
@@ -133,7 +133,7 @@ TEST(DispatchObject, ReadsNothingBackFromByReferenceArguments) {
   }
 }
 
-TEST(DispatchObject, ConvertsResultsBack) {
+TEST(LateBoundObject, ConvertsResultsBack) {
   FakeDispatch fake;
   FakeDispatch child("child");
   child.define(L"Name", [](DISPPARAMS&, VARIANT* result, EXCEPINFO*) {
@@ -172,7 +172,7 @@ HRESULT WINAPI fillInLater(EXCEPINFO* exception) {
   return S_OK;
 }
 
-TEST(DispatchObject, ReportsFailuresAsLateBoundBasicDoes) {
+TEST(LateBoundObject, ReportsFailuresAsLateBoundBasicDoes) {
   const rt::Text project = rt::kProjectName;
   const rt::Text automationError = u"Errore di automazione";
   struct Exception {
@@ -264,7 +264,7 @@ TEST(DispatchObject, ReportsFailuresAsLateBoundBasicDoes) {
   }
 }
 
-TEST(DispatchObject, ReleasesEveryStringArrayAndReference) {
+TEST(LateBoundObject, ReleasesEveryStringArrayAndReference) {
   support::AllocationCount allocations;
   if (!allocations.active()) GTEST_SKIP() << "no malloc spy on this platform";
   FakeDispatch fake;
@@ -300,7 +300,7 @@ TEST(DispatchObject, ReleasesEveryStringArrayAndReference) {
   EXPECT_EQ(argument.references(), 1);
 }
 
-TEST(DispatchObject, HandsItsInterfaceToOtherWindowsCode) {
+TEST(LateBoundObject, HandsItsInterfaceToOtherWindowsCode) {
   FakeDispatch fake;
   const rt::ObjectRef object = wrap(fake);
   EXPECT_EQ(fake.references(), 2);

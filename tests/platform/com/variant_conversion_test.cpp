@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "com/fake_dispatch.h"
-#include "platform/win32/com/dispatch_object.h"
+#include "platform/win32/com/late_bound_object.h"
 #include "runtime/runtime_error.h"
 #include "support/runtime_values.h"
 
