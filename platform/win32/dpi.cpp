@@ -52,7 +52,8 @@ DpiFunctions lookUp() {
     functions.systemParametersInfoForDpi =
         procedure<decltype(functions.systemParametersInfoForDpi)>(user32, "SystemParametersInfoForDpi");
   }
-  if (fallback != Fallback::Screen) {
+  // The monitor's DPI is needed only where the window's cannot be asked for.
+  if (!functions.getDpiForWindow && fallback != Fallback::Screen) {
     functions.shcore = loadSystemLibrary(L"shcore.dll");
     functions.getDpiForMonitor =
         procedure<decltype(functions.getDpiForMonitor)>(functions.shcore.get(), "GetDpiForMonitor");
