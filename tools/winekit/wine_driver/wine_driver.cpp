@@ -540,9 +540,14 @@ std::string type(const Options& options) {
   RECT client;
   GetClientRect(target, &client);
   const LPARAM point = MAKELPARAM(client.right - 2, client.bottom / 2);
-  PostMessageW(target, WM_LBUTTONDOWN, MK_LBUTTON, point);
-  PostMessageW(target, WM_LBUTTONUP, 0, point);
-  waitUntilHandled(window, 2);
+  // Under Xvfb the window's activation can arrive from the X server after the click and hand
+  // the focus back to the control that had it: click again until the control keeps it.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    PostMessageW(target, WM_LBUTTONDOWN, MK_LBUTTON, point);
+    PostMessageW(target, WM_LBUTTONUP, 0, point);
+    waitUntilHandled(window, 2);
+    if (waitFor(500, [&] { return focusOf(window) == target; })) break;
+  }
   return postCharacters(window, options.requiredText(L"chars"));
 }
 
