@@ -1,8 +1,9 @@
-"""What the utility withstands: a DLL planted beside it, and clicks that arrive while a run is in
-progress."""
+"""What the utility withstands: a DLL planted beside it, clicks that arrive while a run is in
+progress, and a report of a value too long for any screen."""
 
 import shutil
 
+from winekit.registry import TESSARO
 from winekit.utility import CMD_ANNULLA, CMD_OK
 
 NO_CONNECTION = "Non è stata rilevata nessuna connessione Internet"
@@ -40,3 +41,27 @@ def test_clicks_dispatched_during_a_run_start_nothing(start_utility, network):
     assert utility.running()
     utility.press(utility.message_box(), "OK")
     assert utility.wait_exit() == 0
+
+
+def test_the_report_of_a_very_long_value_fits_the_screen(start_utility, registry, connected, report_component,
+                                                         driver):
+    # A version of three parts, the last 40,000 digits long: the gate wants four, so the report
+    # shows the failure with its locals, that value among them, and waits for the user.
+    registry.prepare({(TESSARO, 32): {"DisplayVersion": "2.1." + "9" * 40_000}}, ("Tessaro",))
+    utility = start_utility()
+    assert utility.click_ok()["message_box"]
+
+    dialog = next(w for w in utility.windows() if w["class"] == "#32770")
+    assert dialog["owner"] == utility.hwnd
+    left, top, right, bottom = dialog["window"]
+    area_left, area_top, area_right, area_bottom = dialog["work_area"]
+    assert area_left <= left and right <= area_right and area_top <= top and bottom <= area_bottom, dialog
+    described = driver("describe", hwnd=dialog["hwnd"])
+    origin_x, origin_y = described["client_origin"]
+    buttons = [c for c in described["controls"] if c["class"] == "Button"]
+    assert [b["text"].replace("&", "") for b in buttons] == ["Interrompi", "Riprova", "Ignora"]
+    for button in buttons:  # a control's rectangle: left, top, width, height in its window's client area
+        b_left, b_top = origin_x + button["rect"][0], origin_y + button["rect"][1]
+        b_right, b_bottom = b_left + button["rect"][2], b_top + button["rect"][3]
+        assert left <= b_left and b_right <= right and top <= b_top and b_bottom <= bottom, button
+
