@@ -39,7 +39,6 @@ class disabled_windows {
   std::vector<HWND> disabled_;
 };
 
-
 #if VBGUARD_REPORT_TEST_HOOKS
 // Position in the scripted answers, shared by every dialog of the process: each failure of the
 // utility creates a new one.

@@ -1,9 +1,7 @@
 #include "platform/win32/dpi.h"
 
-// Only for the declarations, to check the pointer types below against them: nothing is imported.
+// Only for the declarations, from which the pointer types below are taken: nothing is imported.
 #include <shellscalingapi.h>
-
-#include <type_traits>
 
 #include "platform/win32/system_library.h"
 

@@ -28,10 +28,6 @@ std::string ansi(rt::TextView text) {
 
 }  // namespace
 
-// The function is called through a pointer of our own type: a calling convention that differs
-// from the DLL's would go unnoticed on x86-64 and corrupt the stack of the 32-bit program.
-static_assert(std::is_same_v<WininetConnectionTest::CheckConnection, decltype(&InternetCheckConnectionA)>);
-
 void WininetConnectionTest::load() {
   if (!library_) library_ = loadSystemLibrary(L"wininet.dll");
 }
@@ -40,6 +36,9 @@ int32_t WininetConnectionTest::InternetCheckConnection(rt::TextView url) {
   load();
   if (!library_) rt::raise(rt::kFileNotFound, u"Impossibile trovare il file: wininet.dll");
   if (!check_) {
+    // The function is called through a pointer of our own type: a calling convention that differs
+    // from the DLL's would go unnoticed on x86-64 and corrupt the stack of the 32-bit program.
+    static_assert(std::is_same_v<CheckConnection, decltype(&InternetCheckConnectionA)>);
     check_ = procedure<CheckConnection>(library_.get(), "InternetCheckConnectionA");
     if (!check_)
       rt::raise(kEntryPointNotFound,

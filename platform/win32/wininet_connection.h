@@ -22,9 +22,8 @@ class WininetConnectionTest final : public checks::ConnectionTest {
   // the first call as a declared DLL function does.
   int32_t InternetCheckConnection(rt::TextView url) override;
 
-  using CheckConnection = BOOL(WINAPI*)(LPCSTR url, DWORD flags, DWORD reserved);
-
  private:
+  using CheckConnection = BOOL(WINAPI*)(LPCSTR url, DWORD flags, DWORD reserved);
 
   handles::unique_hmodule library_;
   CheckConnection check_ = nullptr;

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "platform/win32/handles/handles.h"
 #include "platform/win32/com/late_bound_object.h"
+#include "platform/win32/handles/handles.h"
 #include "runtime/runtime_error.h"
 
 namespace com {

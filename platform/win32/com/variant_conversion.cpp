@@ -145,7 +145,6 @@ rt::Variant fromScalar(const VARIANT& value) {
   }
 }
 
-
 // What a component's value may hold at most. Deeper nesting or more elements is no value the
 // utility asks for: it is refused rather than followed into a stack overflow, an exhausted
 // address space or a read past the end of the component's memory.
@@ -241,7 +240,6 @@ class ValueReader {
       return read(*value.pvarVal, depth);
     }
     if (type & VT_ARRAY) return readArray(type & VT_TYPEMASK, *value.pparray, depth);
-    if (type & (VT_VECTOR | VT_RESERVED)) typeMismatch();
     return fromScalar(borrowedValue(type, value.byref));
   }
 
@@ -286,7 +284,8 @@ class ValueReader {
 }  // namespace
 
 handles::unique_bstr toBstr(rt::TextView text) {
-  handles::unique_bstr out(SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()), static_cast<UINT>(text.size())));
+  handles::unique_bstr out(
+      SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()), static_cast<UINT>(text.size())));
   if (!out.get()) rt::raise(rt::kOutOfMemory);
   return out;
 }
