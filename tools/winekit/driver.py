@@ -21,6 +21,10 @@ class Driver:
         for name, value in options.items():
             args += ["--" + name.rstrip("_").replace("_", "-"), str(value)]
         result = self._wine.run(args, timeout=run_timeout)
+        if result.returncode != 0 and not result.output.strip():
+            # Ended without a word: the program answers every command, failures included, so
+            # it never got to run it (seen once in many runs under Wine). Run it once more.
+            result = self._wine.run(args, timeout=run_timeout)
         lines = [line for line in result.output.splitlines() if line.startswith("{")]
         if not lines:
             raise DriverError(f"wine_driver {command}: no answer (exit {result.returncode}): {result.output!r}")
