@@ -24,6 +24,10 @@ WINESERVER = next(
 )
 
 
+# What Wine's start.exe prints when it could not create the process it was asked to start.
+LAUNCH_FAILURE = "Application could not be started"
+
+
 class WinekitError(RuntimeError):
     """The Wine tooling itself could not do what was asked."""
 
@@ -186,7 +190,20 @@ class WineSession:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
     def run(self, args, timeout=60):
-        """Runs a program to its end; its output (stdout and stderr) comes back as text."""
+        """Runs a program to its end; its output (stdout and stderr) comes back as text.
+
+        A program named without a path (regedit, regsvr32) is started by Wine's start.exe, which
+        now and then fails to create the process and says so; the program never ran, so it is
+        started again, up to two more times.
+        """
+        for attempt in range(3):
+            result = self._run_once(args, timeout)
+            if LAUNCH_FAILURE not in result.output:
+                break
+            time.sleep(0.5 * (attempt + 1))
+        return result
+
+    def _run_once(self, args, timeout):
         with tempfile.TemporaryFile() as output:
             try:
                 returncode = subprocess.run(
