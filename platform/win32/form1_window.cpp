@@ -1,5 +1,6 @@
 #include "platform/win32/form1_window.h"
 
+#include <algorithm>
 #include <string>
 
 #include "errors/uncaught.h"
@@ -64,6 +65,36 @@ void place(HWND control, const Twips& twips, UINT dpi) {
              pixels(twips.height, dpi), TRUE);
 }
 
+RECT workAreaOf(HMONITOR monitor) {
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  if (GetMonitorInfoW(monitor, &info)) return info.rcWork;
+  return RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+}
+
+// The DPI the form is laid out at: the window's own, unless the form would then be larger than
+// the work area (200 % on a 1366 x 768 screen, say). Then the largest that fits, so that the
+// caption and both buttons stay on the screen; never less than 100 %, where the form is as
+// designed.
+UINT layoutDpiThatFits(UINT dpi, const RECT& workArea) {
+  RECT frame{0, 0, 0, 0};
+  adjustWindowRectForDpi(frame, kWindowStyle, kWindowExStyle, dpi);
+  const auto fitting = [](LONG room, int twips) {
+    return room > 0 ? static_cast<UINT>(static_cast<long long>(room) * 1440 / twips) : 0u;
+  };
+  const UINT widest = fitting((workArea.right - workArea.left) - (frame.right - frame.left), kClientWidth);
+  const UINT tallest = fitting((workArea.bottom - workArea.top) - (frame.bottom - frame.top), kClientHeight);
+  const UINT fits = std::min({dpi, widest, tallest});
+  return std::max(fits, std::min(dpi, static_cast<UINT>(USER_DEFAULT_SCREEN_DPI)));
+}
+
+// The window rectangle of the form laid out at `layoutDpi`, with the frame of `dpi`.
+RECT windowRect(UINT dpi, UINT layoutDpi) {
+  RECT frame{0, 0, pixels(kClientWidth, layoutDpi), pixels(kClientHeight, layoutDpi)};
+  adjustWindowRectForDpi(frame, kWindowStyle, kWindowExStyle, dpi);
+  return frame;
+}
+
 }  // namespace
 
 MainWindow::MainWindow(HINSTANCE instance) : instance_(instance), backBrush_(CreateSolidBrush(kBackColour)) {}
@@ -95,15 +126,19 @@ bool MainWindow::create(app::Form1& form, int showCommand) {
   if (!window_) return false;
   createControls();
 
+  // Centred on the screen, then moved into the work area if the taskbar would cover a part.
   const UINT dpi = dpiForWindow(window_);
-  RECT frame{0, 0, pixels(kClientWidth, dpi), pixels(kClientHeight, dpi)};
-  adjustWindowRectForDpi(frame, kWindowStyle, kWindowExStyle, dpi);
+  const RECT workArea = workAreaOf(MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY));
+  const UINT layoutDpi = layoutDpiThatFits(dpi, workArea);
+  const RECT frame = windowRect(dpi, layoutDpi);
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
-  const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-  const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  const int left = std::clamp((GetSystemMetrics(SM_CXSCREEN) - width) / 2, static_cast<int>(workArea.left),
+                              std::max(static_cast<int>(workArea.left), static_cast<int>(workArea.right) - width));
+  const int top = std::clamp((GetSystemMetrics(SM_CYSCREEN) - height) / 2, static_cast<int>(workArea.top),
+                             std::max(static_cast<int>(workArea.top), static_cast<int>(workArea.bottom) - height));
   SetWindowPos(window_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-  layout(dpi);
+  layout(layoutDpi);
 
   ShowWindow(window_, showCommand);
   UpdateWindow(window_);
@@ -286,10 +321,15 @@ LRESULT MainWindow::handle(HWND window, UINT message, WPARAM wParam, LPARAM lPar
       }
       break;
     case WM_DPICHANGED: {
+      // Moved to a monitor of another DPI: Windows suggests where the window goes; its size is
+      // worked out again, so that it also fits that monitor.
       const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-      SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
-                   suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
-      layout(HIWORD(wParam));
+      const UINT dpi = HIWORD(wParam);
+      const UINT layoutDpi = layoutDpiThatFits(dpi, workAreaOf(MonitorFromRect(suggested, MONITOR_DEFAULTTONEAREST)));
+      const RECT frame = windowRect(dpi, layoutDpi);
+      SetWindowPos(window, nullptr, suggested->left, suggested->top, frame.right - frame.left,
+                   frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
+      layout(layoutDpi);
       return 0;
     }
     case WM_DESTROY:

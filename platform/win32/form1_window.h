@@ -16,8 +16,8 @@ class MainWindow final : public app::Form1Window {
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
 
-  // Creates the window and its controls for `form`, centred on the screen, and shows it with the
-  // focus on "Chiudi". False when the window cannot be created.
+  // Creates the window and its controls for `form`, centred on the screen and inside its work
+  // area, and shows it with the focus on "Chiudi". False when the window cannot be created.
   bool create(app::Form1& form, int showCommand);
 
   // Runs until the window is unloaded; the exit code of the utility.

@@ -3,7 +3,7 @@
 import pytest
 
 from winekit.registry import PRODUCTS
-from winekit.utility import APP_TITLE, CAPTION, CMD_ANNULLA, CMD_OK, HEADING, LBL, TEXT1
+from winekit.utility import APP_TITLE, CAPTION, CMD_ANNULLA, CMD_OK, DPI_FUNCTIONS, HEADING, LBL, TEXT1
 
 # Window and edit styles read back from the controls.
 WS_TABSTOP, WS_THICKFRAME, WS_MINIMIZEBOX, WS_MAXIMIZEBOX = 0x00010000, 0x00040000, 0x00020000, 0x00010000
@@ -56,9 +56,7 @@ def test_start_shows_the_heading_and_an_empty_results_box(start_utility, screens
 # per-window ones) or all of them (shcore's per-monitor one too): the layout stays the same.
 @pytest.mark.parametrize("dpi_functions", ["all", "as_on_1507", "none"])
 def test_layout_follows_the_form_in_twips_at_96_dpi(start_utility, dpi_functions):
-    fallback = {"all": {}, "as_on_1507": {"PATCH_DPI_FALLBACK": "1507"},
-                "none": {"PATCH_DPI_FALLBACK": "screen"}}[dpi_functions]
-    window = start_utility(env=fallback).describe()
+    window = start_utility(env=DPI_FUNCTIONS[dpi_functions]).describe()
     controls = controls_by_id(window)
 
     mismatches = []

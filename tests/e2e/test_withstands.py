@@ -1,10 +1,12 @@
 """What the utility withstands: a DLL planted beside it, clicks that arrive while a run is in
-progress, and a report of a value too long for any screen."""
+progress, a report of a value too long for any screen, and a screen too small for the form."""
 
 import shutil
 
+import pytest
+
 from winekit.registry import TESSARO
-from winekit.utility import CMD_ANNULLA, CMD_OK
+from winekit.utility import CMD_ANNULLA, CMD_OK, DPI_FUNCTIONS
 
 NO_CONNECTION = "Non è stata rilevata nessuna connessione Internet"
 
@@ -65,3 +67,28 @@ def test_the_report_of_a_very_long_value_fits_the_screen(start_utility, registry
         b_right, b_bottom = b_left + button["rect"][2], b_top + button["rect"][3]
         assert left <= b_left and b_right <= right and top <= b_top and b_bottom <= bottom, button
 
+
+
+@pytest.fixture
+def dpi_200_percent(registry):
+    registry.set_system_dpi(192)
+    try:
+        yield
+    finally:
+        registry.set_system_dpi(None)
+
+
+@pytest.mark.parametrize("dpi_functions", DPI_FUNCTIONS)
+def test_at_200_percent_on_a_1280_pixel_screen_the_window_fits(start_utility, dpi_200_percent, dpi_functions):
+    # At 200 % the form is 1,624 pixels wide: it is laid out as large as the work area allows.
+    utility = start_utility(env=DPI_FUNCTIONS[dpi_functions])
+    window = utility.describe()
+    left, top, right, bottom = window["window"]
+    area_left, area_top, area_right, area_bottom = next(
+        w["work_area"] for w in utility.windows() if w["hwnd"] == window["hwnd"])
+    assert area_left <= left and right <= area_right and area_top <= top and bottom <= area_bottom, window
+    client_width, client_height = window["client"]
+    assert client_width > 812 * 1.5  # larger than at 100 %, so still scaled for the screen
+    for control in window["controls"]:  # left, top, width, height in the client area
+        c_left, c_top, c_width, c_height = control["rect"]
+        assert 0 <= c_left and c_left + c_width <= client_width and c_top + c_height <= client_height, control

@@ -171,6 +171,16 @@ class Registry:
             raise WinekitError(f"regedit could not import the seed: {result.output}")
         self.prepared = True
 
+    def set_system_dpi(self, dpi):
+        """The DPI Wine gives the programs started from now on; None gives back its default (96)."""
+        data = "-" if dpi is None else f"dword:{dpi:08x}"
+        path = self._scratch / "dpi.reg"
+        path.write_bytes(b"\xff\xfe" + _reg_file_text(
+            [rf'[{HKCU}\Control Panel\Desktop]' + f'\r\n"LogPixels"={data}']).encode("utf-16-le"))
+        result = self._regedit("/S", windows_path(path))
+        if result.returncode != 0:
+            raise WinekitError(f"regedit could not set the DPI: {result.output}")
+
     def export(self, key):
         """Every key at and below `key` with its values; None when regedit exported nothing
         (the key does not exist)."""

@@ -14,6 +14,11 @@ HEADING = ("Ripristino prodotti QUADRELL (solo per utenti in possesso di Sistema
 # Control identifiers.
 TEXT1, LBL, CMD_OK, CMD_ANNULLA = 100, 101, 102, 103
 
+# What the test build is told to take away of the DPI functions (PATCH_DPI_FALLBACK): nothing,
+# what Windows 10 1507 lacks (user32's per-window ones), or shcore's per-monitor one as well.
+DPI_FUNCTIONS = {"all": {}, "as_on_1507": {"PATCH_DPI_FALLBACK": "1507"},
+                 "none": {"PATCH_DPI_FALLBACK": "screen"}}
+
 # A restore run reads WMI and MSXML under Wine: seconds, not minutes.
 RUN_TIMEOUT_MS = 120_000
 
