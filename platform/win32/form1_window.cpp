@@ -88,6 +88,12 @@ UINT layoutDpiThatFits(UINT dpi, const RECT& workArea) {
   return std::max(fits, std::min(dpi, static_cast<UINT>(USER_DEFAULT_SCREEN_DPI)));
 }
 
+// `start` moved, if need be, so that `length` from it lies between `low` and `high`; when it is
+// longer, it starts at `low`.
+int keptWithin(int start, int length, LONG low, LONG high) {
+  return std::max(static_cast<int>(low), std::min(start, static_cast<int>(high) - length));
+}
+
 // The window rectangle of the form laid out at `layoutDpi`, with the frame of `dpi`.
 RECT windowRect(UINT dpi, UINT layoutDpi) {
   RECT frame{0, 0, pixels(kClientWidth, layoutDpi), pixels(kClientHeight, layoutDpi)};
@@ -133,10 +139,8 @@ bool MainWindow::create(app::Form1& form, int showCommand) {
   const RECT frame = windowRect(dpi, layoutDpi);
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
-  const int left = std::clamp((GetSystemMetrics(SM_CXSCREEN) - width) / 2, static_cast<int>(workArea.left),
-                              std::max(static_cast<int>(workArea.left), static_cast<int>(workArea.right) - width));
-  const int top = std::clamp((GetSystemMetrics(SM_CYSCREEN) - height) / 2, static_cast<int>(workArea.top),
-                             std::max(static_cast<int>(workArea.top), static_cast<int>(workArea.bottom) - height));
+  const int left = keptWithin((GetSystemMetrics(SM_CXSCREEN) - width) / 2, width, workArea.left, workArea.right);
+  const int top = keptWithin((GetSystemMetrics(SM_CYSCREEN) - height) / 2, height, workArea.top, workArea.bottom);
   SetWindowPos(window_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
   layout(layoutDpi);
 
