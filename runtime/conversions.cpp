@@ -1,6 +1,7 @@
 #include "runtime/conversions.h"
 
 #include <cfenv>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -19,8 +20,23 @@ NumberFormat g_numberFormat;
 bool isDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 bool isBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f'; }
 
+// strtod and printf read and write the decimal point of the C runtime's locale, and that is
+// the whole process's: any module loaded into it (a report component, say) may set another.
+// Numbers cross to and from them with the point they use at that moment.
+std::string runtimeDecimalPoint() {
+  const char* point = std::localeconv()->decimal_point;
+  return point && *point ? point : ".";
+}
+
+// A number written in C notation, with '.' as its decimal point.
+double fromCNotation(std::string c) {
+  if (const size_t point = c.find('.'); point != std::string::npos)
+    c = c.substr(0, point).append(runtimeDecimalPoint()).append(c, point + 1);
+  return std::strtod(c.c_str(), nullptr);
+}
+
 // Reads a whole text as a number the way the user's locale writes it; nullopt when it is not
-// one. The digits are collected in C notation for strtod.
+// one. The digits are collected in C notation.
 std::optional<double> parseLocaleNumber(TextView text) {
   const NumberFormat& format = g_numberFormat;
   size_t i = 0;
@@ -77,7 +93,7 @@ std::optional<double> parseLocaleNumber(TextView text) {
   }
   skipBlanks();
   if (i != n) return std::nullopt;
-  return std::strtod(c.c_str(), nullptr);
+  return fromCNotation(c);
 }
 
 int32_t roundToLong(double value) {
@@ -96,6 +112,9 @@ Text doubleToText(double value) {
   char buffer[64];
   std::snprintf(buffer, sizeof buffer, "%.15G", value);
   std::string s = buffer;
+  const std::string point = runtimeDecimalPoint();
+  if (const size_t at = s.find(point); point != "." && at != std::string::npos)
+    s = s.substr(0, at).append(".").append(s, at + point.size());
   // %G keeps no trailing zeros in the fraction but writes the exponent with two digits at
   // least; the runtime writes "1E+16".
   const size_t e = s.find('E');
@@ -220,7 +239,7 @@ double leadingNumber(TextView text) {
       c += exponent;
     }
   }
-  return std::strtod(c.c_str(), nullptr);
+  return fromCNotation(c);
 }
 
 Variant split(TextView text, TextView delimiter) {
