@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/win32/com/floating_point_state.h"
 #include "platform/win32/com/late_bound_object.h"
 #include "platform/win32/handles/handles.h"
 #include "runtime/runtime_error.h"
@@ -22,6 +23,7 @@ rt::ObjectRef ComAutomation::createObject(rt::TextView progId) {
   if (FAILED(found)) rt::raise(rt::kCannotCreateObject);
 
   handles::com_ptr<IDispatch> object;
+  const FloatingPointState floatingPoint;  // the component's DLL may be loaded now
   if (FAILED(CoCreateInstance(classId, nullptr, CLSCTX_SERVER, IID_IDispatch, object.put_void())) || !object)
     rt::raise(rt::kCannotCreateObject);
   return wrapDispatch(std::move(object));

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/win32/com/automation_error.h"
+#include "platform/win32/com/floating_point_state.h"
 #include "platform/win32/com/variant_conversion.h"
 
 namespace com {
@@ -36,6 +37,7 @@ DISPID LateBoundObject::memberId(rt::TextView member) const {
   std::wstring name(member.begin(), member.end());
   LPOLESTR names[] = {name.data()};
   DISPID id = DISPID_UNKNOWN;
+  const FloatingPointState floatingPoint;
   const HRESULT result = dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
   if (FAILED(result)) throw automationError(result);
   return id;
@@ -75,6 +77,7 @@ rt::Variant LateBoundObject::invoke(rt::TextView member, rt::CallKind kind, cons
   handles::unique_variant result;
   handles::unique_excepinfo exception;
   UINT badArgument = 0;
+  const FloatingPointState floatingPoint;
   const HRESULT status = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, invokeFlags(kind), &parameters,
                                            isPut(kind) ? nullptr : result.put(), exception.put(), &badArgument);
   if (FAILED(status)) throw invocationError(status, *exception.get());

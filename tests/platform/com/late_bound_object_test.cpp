@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <float.h>
+
 #include <functional>
 
 #include "com/fake_dispatch.h"
@@ -298,6 +300,28 @@ TEST(LateBoundObject, ReleasesEveryStringArrayAndReference) {
   EXPECT_EQ(allocations.outstanding(), 0);
   EXPECT_EQ(fake.references(), 1);
   EXPECT_EQ(argument.references(), 1);
+}
+
+// A component that unmasks every floating-point exception and rounds toward zero as it answers,
+// successfully or not: the utility's next division by zero would end the process.
+TEST(LateBoundObject, PutsBackTheFloatingPointStateAComponentChanged) {
+  const unsigned before = _controlfp(0, 0);
+  for (const HRESULT answer : {S_OK, E_FAIL}) {
+    SCOPED_TRACE(answer);
+    FakeDispatch fake;
+    fake.define(L"Report", [answer](DISPPARAMS&, VARIANT*, EXCEPINFO*) {
+      _controlfp(_RC_CHOP, _MCW_RC);
+      _controlfp(0, _MCW_EM);
+      return answer;
+    });
+    try {
+      wrap(fake)->call(u"Report", {});
+    } catch (const rt::RuntimeError&) {
+    }
+    const unsigned after = _controlfp(0, 0);
+    _controlfp(before, _MCW_EM | _MCW_RC);  // the next cases need it, should this one fail
+    EXPECT_EQ(after, before) << "exceptions masked and rounding to nearest again";
+  }
 }
 
 TEST(LateBoundObject, HandsItsInterfaceToOtherWindowsCode) {
