@@ -132,9 +132,10 @@ bool MainWindow::create(app::Form1& form, int showCommand) {
   if (!window_) return false;
   createControls();
 
-  // Centred on the screen, then moved into the work area if the taskbar would cover a part.
+  // Centred on the (primary) screen, then moved into its work area if the taskbar would cover
+  // a part.
   const UINT dpi = dpiForWindow(window_);
-  const RECT workArea = workAreaOf(MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY));
+  const RECT workArea = workAreaOf(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY));
   const UINT layoutDpi = layoutDpiThatFits(dpi, workArea);
   const RECT frame = windowRect(dpi, layoutDpi);
   const int width = frame.right - frame.left;
