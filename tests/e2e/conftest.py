@@ -62,6 +62,9 @@ def wine(display, build_dir):
     with prefix_lock(prefix).held(), probe_addresses.held():
         session = WineSession(REPO_ROOT, prefix, display)
         session.start()
+        # The DPI a case sets is put back when it ends; a session that was killed meanwhile
+        # must not leave it to the next one.
+        session.run(["reg", "delete", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/f"])
         try:
             yield session
         finally:
