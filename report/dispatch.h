@@ -102,18 +102,12 @@ template <class T>
 HRESULT createObject(REFIID interfaceId, void** object) noexcept {
   if (!object) return E_POINTER;
   *object = nullptr;
-  try {
+  return hresultOf([&] {
     T* created = new T();
-    HRESULT hr = created->QueryInterface(interfaceId, object);
+    const HRESULT hr = created->QueryInterface(interfaceId, object);
     created->Release();
     return hr;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (const Failure& failure) {
-    return failure.code();
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+  });
 }
 
 }  // namespace vbgreport

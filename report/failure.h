@@ -7,6 +7,7 @@
 #include <oleauto.h>
 
 #include <exception>
+#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -50,6 +51,21 @@ class Failure : public std::exception {
   bool rejection_ = false;
   UINT argument_ = kNoArgument;
 };
+
+// Runs `body` at the COM edge, where nothing may be thrown: its own HRESULT, a Failure's code,
+// E_OUTOFMEMORY when memory ran out, E_UNEXPECTED for anything else.
+template <class Body>
+HRESULT hresultOf(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const Failure& failure) {
+    return failure.code();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
 
 inline void check(HRESULT hr) {
   if (FAILED(hr)) throw Failure(hr);

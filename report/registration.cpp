@@ -187,7 +187,7 @@ RegistryValue textValue(std::wstring_view text) {
 
 HRESULT registerClasses(Registry& registry, HKEY root, const std::wstring& classes, std::span<const ServedClass> served,
                         const std::wstring& serverPath) noexcept {
-  try {
+  return hresultOf([&] {
     RegistryChanges changes(registry, root);
     changes.createKey(L"", classes);
     for (const ServedClass& one : served) {
@@ -208,18 +208,12 @@ HRESULT registerClasses(Registry& registry, HKEY root, const std::wstring& class
     }
     changes.commit();
     return S_OK;
-  } catch (const Failure& failure) {
-    return failure.code();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+  });
 }
 
 HRESULT unregisterClasses(Registry& registry, HKEY root, const std::wstring& classes,
                           std::span<const ServedClass> served, const std::wstring& serverPath) noexcept {
-  try {
+  return hresultOf([&] {
     for (const ServedClass& one : served) {
       const std::wstring classId = classIdText(*one.classId);
       const std::wstring classKey = classes + L"\\CLSID\\" + classId;
@@ -236,13 +230,7 @@ HRESULT unregisterClasses(Registry& registry, HKEY root, const std::wstring& cla
       if (!classPresent && named && sameText(*named, classId)) deleteTreeIfPresent(registry, root, progIdKey);
     }
     return S_OK;
-  } catch (const Failure& failure) {
-    return failure.code();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+  });
 }
 
 }  // namespace vbgreport

@@ -81,23 +81,12 @@ std::wstring modulePath() {
 }
 
 HRESULT registerAll(Scope scope) noexcept {
-  try {
-    return registerClasses(windowsRegistry(), rootOf(scope), kClassesKey, kClasses, modulePath());
-  } catch (const Failure& failure) {
-    return failure.code();
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  return hresultOf([&] { return registerClasses(windowsRegistry(), rootOf(scope), kClassesKey, kClasses, modulePath()); });
 }
 
 HRESULT unregisterAll(Scope scope) noexcept {
-  try {
-    return unregisterClasses(windowsRegistry(), rootOf(scope), kClassesKey, kClasses, modulePath());
-  } catch (const Failure& failure) {
-    return failure.code();
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  return hresultOf(
+      [&] { return unregisterClasses(windowsRegistry(), rootOf(scope), kClassesKey, kClasses, modulePath()); });
 }
 
 }  // namespace
