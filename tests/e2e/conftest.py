@@ -1,10 +1,20 @@
 """Fixtures of the end-to-end tests: TEST.exe under Wine, on a private X display.
 
-Run from the repository root, after `cmake --preset win64 && cmake --build --preset win64 -j2`:
+Every case runs twice, on each build (winekit.builds), with the ids win32 and win64:
 
-    /usr/bin/python3 -m pytest tests/e2e
+  win32  the shipped TEST.exe, the win32 preset's, checked to be the one the release package
+         holds (build/release/, kept by scripts/check-release), with the 32-bit report
+         component and planted DLL of the win32-test preset. Its probes go to the real host
+         names, so its cases run only in the private network of scripts/probe-network, and only
+         where the machine runs 32-bit programs; elsewhere they skip, saying which is missing.
+  win64  the test build, which also reads the test hooks (the cases that need one run on it
+         only).
 
-E2E_BUILD_DIR   the win64 build to test (default: build/win64)
+Run from the repository root, after scripts/test has built and packaged (or the win64, win32
+and win32-test presets are built and scripts/check-release has run):
+
+    scripts/probe-network /usr/bin/python3 -m pytest tests/e2e
+
 E2E_DISPLAY     an X display to use instead of starting Xvfb
 E2E_PREFIX      the Wine prefix (default: build/e2e-prefix; made on first use, kept between runs)
 E2E_WINEDEBUG   WINEDEBUG for every Wine program (default: -all)
@@ -23,22 +33,42 @@ REPO_ROOT = pathlib.Path(__file__).resolve().parents[2]
 # The Wine tooling the tests share with the scripts: the winekit package under tools/.
 sys.path.insert(0, str(REPO_ROOT / "tools"))
 
+from winekit import builds  # noqa: E402
 from winekit.driver import Driver  # noqa: E402
 from winekit.registry import Registry  # noqa: E402
 from winekit.servers import ConnectivityPage, Listener, probe_addresses  # noqa: E402
 from winekit.utility import Utility  # noqa: E402
 from winekit.wine import WineSession, Xvfb, prefix_lock, windows_path  # noqa: E402
 
-BUILD_HINT = "build it with: cmake --preset win64 && cmake --build --preset win64 -j2"
-
 
 @pytest.fixture(scope="session")
-def build_dir():
-    build = pathlib.Path(os.environ.get("E2E_BUILD_DIR", REPO_ROOT / "build" / "win64"))
-    for program in ("bin/TEST.exe", "bin/wine_driver.exe"):
-        if not (build / program).is_file():
-            pytest.fail(f"{build / program} is missing; {BUILD_HINT}", pytrace=False)
-    return build
+def win64_build():
+    """The win64 test build: its wine_driver.exe operates both builds' windows."""
+    win64 = builds.build(REPO_ROOT, "win64")
+    missing = win64.missing()
+    if not (win64.root / "bin" / "wine_driver.exe").is_file():
+        missing.append(f"{win64.root / 'bin' / 'wine_driver.exe'} (cmake --build --preset win64)")
+    if missing:
+        pytest.fail("missing: " + "; ".join(missing), pytrace=False)
+    return win64
+
+
+@pytest.fixture(scope="session", params=["win32", "win64"])
+def build(request, win64_build):
+    """The build a case runs on."""
+    if request.param == "win64":
+        return win64_build
+    shipped = builds.build(REPO_ROOT, "win32")
+    problem = builds.shipped_build_problem(REPO_ROOT)
+    if problem:
+        pytest.skip(f"the shipped win32 TEST.exe cannot run here: {problem}")
+    missing = shipped.missing()
+    if missing:
+        pytest.fail("missing: " + "; ".join(missing), pytrace=False)
+    problem = builds.release_mismatch(REPO_ROOT) or shipped.unserved_probes()
+    if problem:
+        pytest.fail(problem, pytrace=False)
+    return shipped
 
 
 @pytest.fixture(scope="session")
@@ -55,7 +85,7 @@ def display():
 
 
 @pytest.fixture(scope="session")
-def wine(display, build_dir):
+def wine(display):
     prefix = pathlib.Path(os.environ.get("E2E_PREFIX", REPO_ROOT / "build" / "e2e-prefix"))
     # The session owns the prefix and the probe addresses: cases that need the addresses
     # closed rely on no other run opening them.
@@ -72,22 +102,19 @@ def wine(display, build_dir):
 
 
 @pytest.fixture(scope="session")
-def driver(wine, build_dir):
-    return Driver(wine, build_dir / "bin" / "wine_driver.exe")
+def driver(wine, win64_build):
+    return Driver(wine, win64_build.root / "bin" / "wine_driver.exe")
 
 
 @pytest.fixture(scope="session")
-def report_component(wine, build_dir):
-    """The error-report component, registered for the machine (Wine ignores per-user classes).
-    Only the cases that provoke a report need it."""
-    dll = build_dir / "report" / "VBGuardReport.dll"
-    if not dll.is_file():
-        pytest.fail(f"{dll} is missing; {BUILD_HINT}", pytrace=False)
-    result = wine.run(["regsvr32", "/s", windows_path(dll)])
+def report_component(wine, build):
+    """The build's error-report component, registered for the machine (Wine ignores per-user
+    classes) by the regsvr32 of its bitness. Only the cases that provoke a report need it."""
+    result = wine.run([build.regsvr32, "/s", windows_path(build.report_dll)])
     if result.returncode != 0:
-        pytest.fail(f"regsvr32 could not register {dll}: exit {result.returncode} {result.output}",
+        pytest.fail(f"regsvr32 could not register {build.report_dll}: exit {result.returncode} {result.output}",
                     pytrace=False)
-    return dll
+    return build.report_dll
 
 
 @pytest.fixture
@@ -96,18 +123,19 @@ def registry(wine, tmp_path):
 
 
 class Network:
-    """What answers on the two probe addresses during one case; nothing until started."""
+    """What answers on the build's two probe addresses during one case; nothing until started."""
 
-    def __init__(self):
+    def __init__(self, build):
+        self._build = build
         self.site = None
         self.search = None
 
     def serve_site(self, body="ok", status=200, **options):
-        self.site = ConnectivityPage(body, status, **options)
+        self.site = ConnectivityPage(self._build.probe("site").loopback(), body, status, **options)
         return self.site
 
     def serve_search(self):
-        self.search = Listener()
+        self.search = Listener(self._build.probe("search").loopback())
         return self.search
 
     def stop(self):
@@ -117,8 +145,8 @@ class Network:
 
 
 @pytest.fixture
-def network():
-    probes = Network()
+def network(build):
+    probes = Network(build)
     try:
         yield probes
     finally:
@@ -139,22 +167,27 @@ def artifacts():
 
 
 @pytest.fixture
-def start_utility(wine, driver, build_dir, registry, tmp_path):
-    """Starts TEST.exe (once per call); whatever is still running at the end of the case is killed.
+def start_utility(wine, driver, build, registry, tmp_path):
+    """Starts the build's TEST.exe (once per call); whatever is still running at the end of the
+    case is killed.
 
     answers     the report component's scripted answers, in order (0 once they are used up);
                 None shows the component's dialog
     executable  another copy of TEST.exe to start
-    env         more environment variables for it
+    env         more environment variables for it; a test hook among them (PATCH_DPI_FALLBACK)
+                skips the case on a build that does not read it
     """
     started = []
 
     def start(answers=None, executable=None, env=None):
+        hooks = sorted(set(env or {}) & set(builds.TEST_HOOKS))
+        if hooks and not build.test_hooks:
+            pytest.skip(f"needs the test hook {', '.join(hooks)}, which only the win64 test build reads")
         if not registry.prepared:
             registry.prepare()
         workdir = tmp_path / f"run{len(started)}"
         workdir.mkdir()
-        utility = Utility(wine, driver, executable or build_dir / "bin" / "TEST.exe", workdir, answers, env)
+        utility = Utility(wine, driver, executable or build.test_exe, workdir, answers, env)
         started.append(utility)
         return utility
 

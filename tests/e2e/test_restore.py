@@ -7,6 +7,7 @@ import pytest
 
 from winekit.registry import PERIZON, TESSARO, Value
 from winekit.utility import APP_TITLE
+from winekit.wine import windows_path
 
 NEEDED = {TESSARO: "2.1.0.22", PERIZON: "2.1.0"}        # the highest versions that still need it
 NOT_NEEDED = {TESSARO: "2.1.0.23", PERIZON: "2.1.1"}
@@ -260,6 +261,32 @@ def reports(utility):
     return list(made.values())
 
 
+def argument_types(utility):
+    """Each report's {member: the types of its arguments}; an array's type comes with its
+    elements' types."""
+    def typed(logged):
+        if isinstance(logged["value"], list):
+            return (logged["vt"], [typed(element) for element in logged["value"]])
+        return logged["vt"]
+    made = {}
+    for call in utility.report_calls():
+        made.setdefault(call["instance"], {})[call["member"]] = [typed(argument) for argument in call["args"]]
+    return list(made.values())
+
+
+# What crosses to the component, by type: the by-value puts, then the four ErrorContext slots by
+# reference.
+REPORT_ARGUMENT_TYPES = {
+    "CustomDialog": ["VT_DISPATCH"],
+    "ErrDescription": [("VT_ARRAY|VT_VARIANT", ["VT_BSTR", "VT_I4"] + ["VT_BSTR"] * 11 + ["VT_I4", "VT_BSTR", "VT_DATE"])],
+    "AppPath": ["VT_BSTR"],
+    "AppTitle": ["VT_BSTR"],
+    "UserData": [("VT_ARRAY|VT_VARIANT", ["VT_BSTR"] * 4)],
+    "SetVariables": ["VT_BYREF|VT_VARIANT"] * 4,
+    "ReportError": [],
+}
+
+
 def description(report):
     """ErrDescription's label/value pairs as a dict, labels without their padding."""
     pairs = report["ErrDescription"][0]
@@ -273,7 +300,7 @@ def description(report):
     ([0], TESSARO.success_line, written(TESSARO, FOLDER)),   # the gate's answer so far: needed
 ], ids=["skip", "retry_then_skip", "pass_on", "leave"])
 def test_version_with_too_few_parts_is_reported(answers, results, settings, start_utility, registry,
-                                                connected, report_component):
+                                                connected, report_component, build):
     registry.prepare({(TESSARO, 32): installer(TESSARO, "2.1.0", FOLDER),
                       (PERIZON, 32): installer(PERIZON, NOT_NEEDED[PERIZON], LANGUAGE)}, FULL_KEYS)
     utility = start_utility(answers=answers)
@@ -296,7 +323,9 @@ def test_version_with_too_few_parts_is_reported(answers, results, settings, star
         assert parameters == ["Empty"]
         assert local_variables == ["Versione", "2.1.0", "MiaVersione", ["2", "1", "0"]]
         assert report["AppTitle"] == [APP_TITLE]
+        assert report["AppPath"] == [windows_path(build.test_exe.parent)]
         assert report["CustomDialog"] == ["myVBGDialog.myCustomDialog"]
+    assert argument_types(utility) == [REPORT_ARGUMENT_TYPES] * len(answers)
 
 
 def test_perizon_version_with_too_few_parts_is_reported(start_utility, registry, connected, report_component):

@@ -11,14 +11,14 @@ from winekit.utility import CMD_ANNULLA, CMD_OK, DPI_FUNCTIONS
 NO_CONNECTION = "Non è stata rilevata nessuna connessione Internet"
 
 
-def test_a_wininet_dll_beside_the_program_is_never_loaded(start_utility, build_dir, network, tmp_path):
+def test_a_wininet_dll_beside_the_program_is_never_loaded(start_utility, build, network, tmp_path):
     # TEST.exe run from a Downloads folder that also holds a wininet.dll. The planted DLL answers
     # every connection test with success and leaves a marker when loaded; Wine is told to prefer
     # a DLL found beside the program, as Windows does for a DLL that is not always System32's.
     downloads = tmp_path / "Downloads"
     downloads.mkdir()
-    shutil.copy(build_dir / "bin" / "TEST.exe", downloads)
-    shutil.copy(build_dir / "planted" / "wininet.dll", downloads)
+    shutil.copy(build.test_exe, downloads)
+    shutil.copy(build.planted_wininet, downloads)
     utility = start_utility(executable=downloads / "TEST.exe",
                             env={"WINEDLLOVERRIDES": "mscoree,mshtml=;wininet=n,b"})
 

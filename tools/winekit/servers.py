@@ -1,7 +1,10 @@
-"""The two loopback addresses the test build of the utility probes for a connection.
+"""Servers on the loopback addresses a build of the utility probes for a connection.
 
-127.0.0.1:47801 stands for the maker's site: it serves /controlloconnessione. 127.0.0.1:47802
-stands for the search engine: the utility only needs something to accept a connection there.
+The build's configuration names them (Build.probe): the maker's site serves
+/controlloconnessione; at the search engine's address the utility only needs something to
+accept a connection. The test build probes 127.0.0.1:47801 and 127.0.0.1:47802; the shipped one
+probes its real host names on port 80, which scripts/probe-network maps to 127.0.0.2 and
+127.0.0.3 inside a private network.
 """
 
 import socket
@@ -9,26 +12,23 @@ import threading
 
 from .wine import WinekitError, MachineLock
 
-HOST = "127.0.0.1"
-SITE_PORT = 47801
-SEARCH_PORT = 47802
-
-# The addresses are built into the utility's test build, so one run on this machine at a time
-# may use them: a case that needs them closed must be sure nobody opens them meanwhile. Whoever
-# serves them holds this lock; a test session holds it throughout.
-probe_addresses = MachineLock("patchquadrell-probe-addresses.lock", "the probe addresses 127.0.0.1:47801-47802")
+# The test build's addresses are on this machine's own loopback, so one run on this machine at
+# a time may use them: a case that needs them closed must be sure nobody opens them meanwhile.
+# Whoever serves probe addresses holds this lock; a test session holds it throughout.
+probe_addresses = MachineLock("patchquadrell-probe-addresses.lock", "the probe addresses")
 
 
-def _listen(port):
+def _listen(address):
+    host, port = address
     sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     try:
-        sock.bind((HOST, port))
+        sock.bind(address)
         sock.listen(16)
         return sock
     except OSError as error:
         sock.close()
-        raise WinekitError(f"{HOST}:{port} is taken by a program that does not hold "
+        raise WinekitError(f"{host}:{port} is taken by a program that does not hold "
                            f"{probe_addresses.path} ({error})") from None
 
 
@@ -45,14 +45,14 @@ def _read_request(conn):
 class _Server:
     """Accepts connections on a thread of its own until stopped."""
 
-    def __init__(self, port):
-        self.port = port
+    def __init__(self, address):
+        self.address = address
         self.connections = 0
         self._stopped = threading.Event()
         self._lock = threading.Lock()
         probe_addresses.acquire()
         try:
-            self._listener = _listen(port)
+            self._listener = _listen(address)
         except WinekitError:
             probe_addresses.release()
             raise
@@ -102,27 +102,24 @@ class _Server:
 
 
 class Listener(_Server):
-    """127.0.0.1:47802: accepts and closes."""
-
-    def __init__(self):
-        super().__init__(SEARCH_PORT)
+    """The search engine's address, (host, port): accepts and closes."""
 
 
 class ConnectivityPage(_Server):
-    """127.0.0.1:47801 serving every GET with the given status and body.
+    """The maker's site at address (host, port), serving every GET with the given status and body.
 
     silent_for   accept, answer nothing, close the connection that many seconds later
     answer_once  stop listening once the first request came in (the forced connection test
                  to this address then fails, so the other address decides)
     """
 
-    def __init__(self, body="ok", status=200, silent_for=None, answer_once=False):
+    def __init__(self, address, body="ok", status=200, silent_for=None, answer_once=False):
         self.body = body.encode("utf-8") if isinstance(body, str) else body
         self.status = status
         self.silent_for = silent_for
         self.answer_once = answer_once
         self.requests = []
-        super().__init__(SITE_PORT)
+        super().__init__(address)
 
     def serve(self, conn):
         request_line = _read_request(conn)

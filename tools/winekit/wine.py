@@ -152,7 +152,8 @@ class Completed:
 
 
 class WineSession:
-    """Runs 64-bit Windows programs in the session's prefix on the session's display."""
+    """Runs Windows programs in the session's prefix on the session's display: 64-bit ones,
+    and 32-bit ones under WoW64 where the machine runs them (the 64-bit loader hands them on)."""
 
     def __init__(self, repo_root, prefix, display):
         self.repo_root = pathlib.Path(repo_root)
