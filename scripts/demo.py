@@ -1,11 +1,17 @@
 #!/usr/bin/env python3
 """The utility out of the box: a sample installation of Tessaro and Perizon in a throw-away Wine
 prefix, the connectivity page served on loopback, the report component registered, TEST.exe
-started. Run through scripts/run, which builds first.
+started. Run through scripts/run, which builds first and starts this in scripts/probe-network's
+private network.
+
+It runs the shipped build, the win32 preset's TEST.exe, under WoW64 where it can: where this
+machine runs 32-bit programs and the private network was made, which maps the program's real
+probe host names to loopback. Otherwise it runs the win64 test build and says why.
 
 With a display (DISPLAY set) you press Ok yourself and close the window when done. Without one
-(or with --headless) the script presses Ok, prints the results box and the values written,
-and saves a screenshot of the window to build/demo/screenshot.png.
+(or with --headless, or with a display reached over TCP, which the private network cannot
+reach) the script presses Ok, prints the results box and the values written, and saves a
+screenshot of the window to build/demo/screenshot.png.
 """
 
 import argparse
@@ -18,13 +24,13 @@ import time
 
 import sample
 from sample import REPO_ROOT
+from winekit import builds  # noqa: E402
 from winekit.driver import Driver  # noqa: E402
 from winekit.registry import Registry  # noqa: E402
 from winekit.servers import ConnectivityPage  # noqa: E402
-from winekit.utility import LBL, Utility  # noqa: E402
+from winekit.utility import Utility  # noqa: E402
 from winekit.wine import WineSession, Xvfb, windows_path  # noqa: E402
 
-BUILD = REPO_ROOT / "build" / "win64"
 DEMO = REPO_ROOT / "build" / "demo"
 DESKTOP = (900, 220)  # Wine's own desktop window, so that the screenshot has a caption bar
 
@@ -54,6 +60,25 @@ def print_settings(registry):
             say(f"  {product.name}\\{name} = {value.data!r} ({value.type})")
 
 
+def chosen_build():
+    """The shipped build where it can run here, else the win64 test build, saying why."""
+    shipped = builds.build(REPO_ROOT, "win32")
+    problem = builds.shipped_build_problem(REPO_ROOT)
+    if not problem and shipped.missing():
+        problem = "it is not built: " + "; ".join(shipped.missing())
+    problem = problem or shipped.unserved_probes()
+    if not problem:
+        return shipped
+    say(f"The shipped win32 TEST.exe cannot run here ({problem}): running the win64 test build instead.")
+    return builds.build(REPO_ROOT, "win64")
+
+
+def reached_over_tcp(display):
+    """True for a display such as "localhost:10.0" (an SSH-forwarded one), False for ":0"."""
+    host = display.rsplit(":", 1)[0]
+    return host not in ("", "unix") and not host.startswith("/")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--headless", action="store_true", help="press Ok without asking, even with a display")
@@ -63,11 +88,21 @@ def main():
     if options.seed and not options.seed.is_file():
         sys.exit(f"{options.seed} does not exist")
     headless = options.headless or not os.environ.get("DISPLAY")
+    if (not headless and os.environ.get("PATCH_PROBE_NETWORK") == "private"
+            and reached_over_tcp(os.environ["DISPLAY"])):
+        say(f"DISPLAY={os.environ['DISPLAY']} is reached over TCP, and the private network the probes run "
+            "in has no way out to it: running headless.")
+        headless = True
 
-    for program in (BUILD / "bin" / "TEST.exe", BUILD / "bin" / "wine_driver.exe",
-                    BUILD / "report" / "VBGuardReport.dll"):
+    build = chosen_build()
+    test_build = builds.build(REPO_ROOT, "win64")
+    driver_exe = test_build.root / "bin" / "wine_driver.exe"
+    for program in (build.test_exe, build.report_dll, driver_exe):
         if not program.is_file():
             sys.exit(f"{program} is missing: run scripts/run, which builds it")
+    say(f"TEST.exe: {build.test_exe.relative_to(REPO_ROOT)} "
+        f"({'the shipped build' if build.name == 'win32' else 'the test build'}), "
+        f"SHA-256 {builds.sha256(build.test_exe)}")
 
     prefix = DEMO / "wineprefix"
     scratch = DEMO / "scratch"
@@ -81,7 +116,7 @@ def main():
     try:
         say(f"Making a throw-away Wine prefix in {prefix.relative_to(REPO_ROOT)} ...")
         wine.start()
-        wine.run(["regsvr32", "/s", windows_path(BUILD / "report" / "VBGuardReport.dll")])
+        wine.run([build.regsvr32, "/s", windows_path(build.report_dll)])
         registry = Registry(wine, scratch)
         if options.seed:
             registry.prepare()  # the products' keys start from nothing
@@ -92,16 +127,18 @@ def main():
         else:
             sample.seed(registry)
             say(f"Sample installation: {sample.DESCRIPTION}.")
-        page = ConnectivityPage("ok")
-        say("Connectivity page served at http://127.0.0.1:47801/controlloconnessione")
+        site = build.probe("site")
+        address, port = site.loopback()
+        page = ConnectivityPage((address, port), "ok")
+        say(f"Connectivity page {site.url}/controlloconnessione served on {address}:{port}")
         if headless:
             use_wine_desktop(wine, scratch)
             wine.stop_server()  # the desktop is chosen when the prefix's first window opens
             wine.start()
 
-        driver = Driver(wine, BUILD / "bin" / "wine_driver.exe")
+        driver = Driver(wine, driver_exe)
         # Without a display nobody could answer a report: the component answers "skip".
-        utility = Utility(wine, driver, BUILD / "bin" / "TEST.exe", scratch, answers=[5] * 20 if headless else None)
+        utility = Utility(wine, driver, build.test_exe, scratch, answers=[5] * 20 if headless else None)
         if not headless:
             say("\nTEST.exe is running: press Ok, then Chiudi.")
             utility.wait_exit(timeout=24 * 3600)
