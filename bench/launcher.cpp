@@ -1,10 +1,14 @@
 // Measures a program from outside, in the same Wine session as the yardsticks:
 //
-//   launcher start <program> <window class>   start until its window is visible (milliseconds)
-//   launcher run <TEST.exe>                    OK until the results box is written, and the
-//                                              process's peak working set afterwards
+//   launcher starts <rounds> <tries> <program> <window class> <yardstick> <window class>
+//       start until the window is visible (milliseconds), for the program and the yardstick in
+//       turn, <tries> times each in every round; each round gives the fastest start of each.
+//       A Wine start under a busy host is the time it takes plus delays of the host's making,
+//       and the fastest of a few is the first with the fewest of those.
+//   launcher run <TEST.exe>
+//       OK until the results box is written, and the process's peak working set afterwards
 //
-// Prints one JSON object. The program is closed with WM_CLOSE afterwards.
+// Prints one JSON object. Each program is closed with WM_CLOSE afterwards.
 #include <windows.h>
 #include <psapi.h>
 
@@ -67,12 +71,26 @@ void close(Started& started) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc >= 4 && std::wcscmp(argv[1], L"start") == 0) {
-    Started started;
-    double milliseconds = 0;
-    if (!start(argv[2], argv[3], started, milliseconds)) return 1;
-    std::printf("{\"start_ms\": %.3f}\n", milliseconds);
-    close(started);
+  if (argc >= 8 && std::wcscmp(argv[1], L"starts") == 0) {
+    const int rounds = _wtoi(argv[2]);
+    const int tries = _wtoi(argv[3]);
+    std::string json = "{\"rounds\": [";
+    for (int round = 0; round < rounds; ++round) {
+      double fastest[2] = {1e300, 1e300};
+      for (int attempt = 0; attempt < tries; ++attempt) {
+        for (int which = 0; which < 2; ++which) {
+          Started started;
+          double milliseconds = 0;
+          if (!start(argv[4 + 2 * which], argv[5 + 2 * which], started, milliseconds)) return 1;
+          close(started);
+          if (milliseconds < fastest[which]) fastest[which] = milliseconds;
+        }
+      }
+      char pair[64];
+      std::snprintf(pair, sizeof pair, "%s[%.3f, %.3f]", round ? ", " : "", fastest[0], fastest[1]);
+      json += pair;
+    }
+    std::printf("%s]}\n", json.c_str());
     return 0;
   }
   if (argc >= 3 && std::wcscmp(argv[1], L"run") == 0) {
@@ -98,6 +116,8 @@ int wmain(int argc, wchar_t** argv) {
     close(started);
     return 0;
   }
-  std::fprintf(stderr, "usage: launcher start <program> <window class> | launcher run <TEST.exe>\n");
+  std::fprintf(stderr,
+               "usage: launcher starts <rounds> <tries> <program> <window class> <yardstick> <window class>\n"
+               "       launcher run <TEST.exe>\n");
   return 2;
 }
