@@ -101,6 +101,19 @@ RECT windowRect(UINT dpi, UINT layoutDpi) {
   return frame;
 }
 
+// The edit control's own window procedure, behind the results box.
+WNDPROC editProcedure = nullptr;
+
+// The results box answers the dialog manager as a box that wants its arrow keys and characters
+// (to select and copy its text) and nothing else. The multi-line edit control would otherwise
+// take the question for a sign that it sits in a dialog and switch to its dialog mode, in which
+// Escape closes the window and Tab asks the window, which is no dialog, for the next control.
+// So Tab, Escape and Enter stay with the dialog manager, as for every other control.
+LRESULT CALLBACK resultsBoxProcedure(HWND box, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+  if (message == WM_GETDLGCODE) return DLGC_WANTARROWS | DLGC_WANTCHARS | DLGC_HASSETSEL;
+  return CallWindowProcW(editProcedure, box, message, wParam, lParam);
+}
+
 }  // namespace
 
 MainWindow::MainWindow(HINSTANCE instance) : instance_(instance), backBrush_(CreateSolidBrush(kBackColour)) {}
@@ -160,6 +173,9 @@ void MainWindow::createControls() {
   cmdAnnulla_ = control(L"BUTTON", L"Chiudi", BS_OWNERDRAW | WS_TABSTOP, 0, kCmdAnnullaId);
   cmdOk_ = control(L"BUTTON", L"Ok", BS_OWNERDRAW | WS_TABSTOP, 0, kCmdOkId);
   lbl_ = control(L"EDIT", L"", ES_MULTILINE | ES_READONLY, WS_EX_CLIENTEDGE, kLblId);
+  if (lbl_)
+    editProcedure = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(lbl_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&resultsBoxProcedure)));
   text1_ = control(L"EDIT", kHeading, ES_CENTER | ES_AUTOHSCROLL, 0, kText1Id);
 }
 

@@ -107,12 +107,19 @@ def test_enter_clicks_ok_once_tab_gave_it_the_focus(start_utility, network):
     assert utility.wait_exit() == 0
 
 
-def test_escape_does_nothing(start_utility):
+# Focus on Chiudi at start, or in the results box after a click into it: there, the multi-line
+# edit control must not take Escape for closing its dialog, nor keep Tab to itself.
+@pytest.mark.parametrize("focus_place", ["chiudi_at_start", "results_box"])
+def test_escape_does_nothing(start_utility, focus_place):
     utility = start_utility()
+    if focus_place == "results_box":
+        assert utility.click_into(LBL) == LBL
     utility.key("escape")  # returns once the key has been handled
     assert utility.running()
-    assert utility.focus() == CMD_ANNULLA
+    assert utility.focus() == (LBL if focus_place == "results_box" else CMD_ANNULLA)
     assert utility.results() == ""
+    utility.key("tab")
+    assert utility.focus() == (CMD_ANNULLA if focus_place == "results_box" else CMD_OK)
 
 
 def test_text_typed_into_the_heading_changes_nothing_else(start_utility, registry, connected):

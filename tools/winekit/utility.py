@@ -83,6 +83,10 @@ class Utility:
     def key(self, name):
         return self._driver("key", hwnd=self.hwnd, key=name)
 
+    def click_into(self, control_id):
+        """A click into a control; gives the control that has the focus afterwards."""
+        return self._driver("click-into", hwnd=self.hwnd, id=control_id)["id"]
+
     def type_into(self, control_id, characters):
         return self._driver("type", hwnd=self.hwnd, id=control_id, chars=characters)
 

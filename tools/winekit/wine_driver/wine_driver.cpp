@@ -15,6 +15,7 @@
 //                                          once H's thread has dispatched it
 //   key          --hwnd H --key tab|enter|escape   a key posted to the focused control
 //   chars        --hwnd H --chars TEXT     characters posted to the focused control
+//   click-into   --hwnd H --id N           clicks into a control until it has the focus
 //   type         --hwnd H --id N --chars TEXT   clicks into a control, then types into it
 //   focus        --hwnd H                  the control that has the focus in the window's thread
 //   message-box  --pid P [--timeout MS]    a message box of the process: caption, text, buttons, icon
@@ -533,9 +534,8 @@ std::string chars(const Options& options) {
   return postCharacters(options.window(), options.requiredText(L"chars"));
 }
 
-std::string type(const Options& options) {
-  const HWND window = options.window();
-  const HWND target = control(window, options);
+// Clicks into a control of `window` as a user does, until it has the focus.
+void clickInto(HWND window, HWND target) {
   // A click at the control's far right puts the caret at the end of its text.
   RECT client;
   GetClientRect(target, &client);
@@ -548,6 +548,19 @@ std::string type(const Options& options) {
     waitUntilHandled(window, 2);
     if (waitFor(500, [&] { return focusOf(window) == target; })) break;
   }
+}
+
+std::string clickIntoControl(const Options& options) {
+  const HWND window = options.window();
+  const HWND target = control(window, options);
+  clickInto(window, target);
+  const HWND focused = focusOf(window);
+  return JsonObject().add("id", focused ? jsonNumber(GetDlgCtrlID(focused)) : "null").str();
+}
+
+std::string type(const Options& options) {
+  const HWND window = options.window();
+  clickInto(window, control(window, options));
   return postCharacters(window, options.requiredText(L"chars"));
 }
 
@@ -652,7 +665,7 @@ const std::map<std::wstring, Command>& commands() {
       {L"click", &click},            {L"key", &key},           {L"chars", &chars},
       {L"type", &type},              {L"focus", &focus},       {L"message-box", &messageBox},
       {L"press", &press},            {L"close", &close},       {L"wait-exit", &waitExit},
-      {L"notify", &notify},          {L"windows", &windows},
+      {L"notify", &notify},          {L"windows", &windows},   {L"click-into", &clickIntoControl},
   };
   return table;
 }
