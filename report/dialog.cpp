@@ -7,11 +7,6 @@
 
 #include "dispatch.h"
 #include "server.h"
-#if VBGUARD_REPORT_TEST_HOOKS
-#include <atomic>
-
-#include "settings.h"
-#endif
 
 namespace vbgreport {
 namespace {
@@ -38,24 +33,6 @@ class disabled_windows {
  private:
   std::vector<HWND> disabled_;
 };
-
-#if VBGUARD_REPORT_TEST_HOOKS
-// Position in the scripted answers, shared by every dialog of the process: each failure of the
-// utility creates a new one.
-std::atomic<long> nextScriptedAnswer{0};
-
-std::vector<LONG> parseAnswers(const std::wstring& list) {
-  std::vector<LONG> answers;
-  size_t start = 0;
-  while (start <= list.size() && !list.empty()) {
-    size_t end = list.find(L',', start);
-    if (end == std::wstring::npos) end = list.size();
-    answers.push_back(static_cast<LONG>(std::wcstol(list.substr(start, end - start).c_str(), nullptr, 10)));
-    start = end + 1;
-  }
-  return answers;
-}
-#endif
 
 // The window whose input the report blocks: the calling thread's active window, or the
 // foreground window when it belongs to this thread.
@@ -314,13 +291,6 @@ class ReportWindow {
 };
 
 LONG answerFor(const std::wstring& text, const std::wstring& caption) {
-#if VBGUARD_REPORT_TEST_HOOKS
-  if (const std::optional<std::wstring> script = environmentVariable(kAnswersVariable)) {
-    const std::vector<LONG> answers = parseAnswers(*script);
-    const long position = nextScriptedAnswer++;
-    return position < static_cast<long>(answers.size()) ? answers[position] : 0;
-  }
-#endif
   return ReportWindow(text, caption).show();  // IDABORT 3, IDRETRY 4, IDIGNORE 5
 }
 

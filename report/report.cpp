@@ -9,6 +9,7 @@
 #include "report_text.h"
 #if VBGUARD_REPORT_TEST_HOOKS
 #include "json_log.h"
+#include "scripted_answers.h"
 #endif
 
 namespace vbgreport {
@@ -129,7 +130,7 @@ class VBGuardReport final : public DispatchObject {
         variablesSet_ = true;
         return {};
       }
-      case kReportError: return longVariant(reportError());
+      case kReportError: return reportError();
     }
     throw Failure::rejection(DISP_E_MEMBERNOTFOUND);
   }
@@ -149,7 +150,7 @@ class VBGuardReport final : public DispatchObject {
     return {};
   }
 
-  LONG reportError() {
+  unique_variant reportError() {
     const std::wstring appTitle = textOf(appTitle_), appPath = textOf(appPath_);
     const ReportContent content{*description_.get(), appPath, appTitle, *userData_.get(),
                                 {variablesSet_ ? variableLists_[0].get() : nullptr,
@@ -157,9 +158,14 @@ class VBGuardReport final : public DispatchObject {
                                  variablesSet_ ? variableLists_[2].get() : nullptr,
                                  variablesSet_ ? variableLists_[3].get() : nullptr}};
     com_ptr<IDispatch> dialog = com_ptr<IDispatch>::borrow(dialog_.get());
+#if VBGUARD_REPORT_TEST_HOOKS
+    // A script answers for the component's own dialog, never for someone else's.
+    if (!dialog || isOwnDialog(dialog.get()))
+      if (std::optional<unique_variant> scripted = nextScriptedAnswer()) return std::move(*scripted);
+#endif
     // A report left without its dialog uses one of its own.
     if (!dialog) check(createDialog(IID_IDispatch, dialog.put_void()));
-    return askDialog(dialog.get(), reportText(content), reportCaption(appTitle));
+    return longVariant(askDialog(dialog.get(), reportText(content), reportCaption(appTitle)));
   }
 
   const long instance_;  // as the call log names it

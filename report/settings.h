@@ -6,7 +6,8 @@
 
 namespace vbgreport {
 
-// Comma-separated answers for successive reports; while set, no window is shown.
+// Comma-separated answers for successive reports (scripted_answers.h); while set, no window is
+// shown.
 inline constexpr wchar_t kAnswersVariable[] = L"VBGUARD_REPORT_ANSWERS";
 // A file that receives one JSON line per call made on a report object.
 inline constexpr wchar_t kLogVariable[] = L"VBGUARD_REPORT_LOG";
