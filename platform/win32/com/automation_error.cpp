@@ -27,7 +27,11 @@ rt::RuntimeError automationError(HRESULT result) {
     case DISP_E_PARAMNOTOPTIONAL: return basicError(rt::kArgumentNotOptional);
     default: break;
   }
-  if (isBasicError(result)) return basicError(HRESULT_CODE(result));
+  if (isBasicError(result)) {
+    // 0x800A0000 names no number, and a record numbered 0 would read as "no failure" to the caller.
+    const int32_t number = HRESULT_CODE(result);
+    return basicError(number != 0 ? number : int32_t{rt::kAutomationError});
+  }
   return rt::RuntimeError({static_cast<int32_t>(result), kAutomationErrorText, u"", u"", 0});
 }
 
