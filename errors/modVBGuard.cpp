@@ -43,7 +43,7 @@ int32_t modVBGuard::HandleError(const rt::Text& moduleName, const rt::Text& proc
                                  rt::Argument::byRef(context.moduleVariables),
                                  rt::Argument::byRef(context.globalVariables)});
 
-  m_lngLastAction = rt::toLong(report->call(u"ReportError"));
+  m_lngLastAction = report->callForLong(u"ReportError");
 
   SaveRestoreErr(rt::kTrue);
   return m_lngLastAction;

@@ -54,6 +54,13 @@ class AutomationObject {
   Variant call(TextView method, const std::vector<Argument>& arguments = {}) {
     return invoke(method, CallKind::Method, arguments);
   }
+  // Calls `method` and gives its result as a 32-bit integer, converted as OLE Automation
+  // converts a value to a Long, in the user's number format ("&H4" is 4, "(4)" is -4); an object
+  // gives its default value. Raises 13 for a result that is no number, 6 for one that does not
+  // fit. This default converts the result as CLng does; the COM binding uses the platform's own
+  // conversion, on the result as the component returned it.
+  virtual int32_t callForLong(TextView method);
+
   Variant get(TextView property, const std::vector<Argument>& arguments = {}) {
     return invoke(property, CallKind::PropertyGet, arguments);
   }

@@ -303,12 +303,18 @@ def description(report):
     return {pairs[i].strip(): pairs[i + 1] for i in range(0, len(pairs), 2)}
 
 
+# The answer converts as OLE Automation converts it: "&H4" is 4. One that converts to no number
+# fails the report, and that failure passes on as answer 3 does.
 @pytest.mark.parametrize("answers, results, settings", [
     ([5], TESSARO.not_needed_line, None),
     ([4, 5], TESSARO.not_needed_line, None),
     ([3], TESSARO.success_line, written(TESSARO, FOLDER)),   # as if the gate said "needed"
     ([0], TESSARO.success_line, written(TESSARO, FOLDER)),   # the gate's answer so far: needed
-], ids=["skip", "retry_then_skip", "pass_on", "leave"])
+    (["text:&H4", 5], TESSARO.not_needed_line, None),
+    (["text:abc"], TESSARO.success_line, written(TESSARO, FOLDER)),
+    (["self"], TESSARO.success_line, written(TESSARO, FOLDER)),
+], ids=["skip", "retry_then_skip", "pass_on", "leave", "retry_as_hex_text_then_skip", "text_of_no_number",
+        "object_whose_value_is_itself"])
 def test_version_with_too_few_parts_is_reported(answers, results, settings, start_utility, registry,
                                                 connected, report_component, build):
     registry.prepare({(TESSARO, 32): installer(TESSARO, "2.1.0", FOLDER),

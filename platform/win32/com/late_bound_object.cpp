@@ -44,6 +44,15 @@ DISPID LateBoundObject::memberId(rt::TextView member) const {
 }
 
 rt::Variant LateBoundObject::invoke(rt::TextView member, rt::CallKind kind, const std::vector<rt::Argument>& arguments) {
+  return fromComVariant(*invokeForVariant(member, kind, arguments).get());
+}
+
+int32_t LateBoundObject::callForLong(rt::TextView method) {
+  return toAutomationLong(*invokeForVariant(method, rt::CallKind::Method, {}).get());
+}
+
+handles::unique_variant LateBoundObject::invokeForVariant(rt::TextView member, rt::CallKind kind,
+                                                          const std::vector<rt::Argument>& arguments) {
   const DISPID id = memberId(member);
 
   // Both vectors keep their size for the whole call: the by-reference slots point into the
@@ -81,7 +90,7 @@ rt::Variant LateBoundObject::invoke(rt::TextView member, rt::CallKind kind, cons
   const HRESULT status = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, invokeFlags(kind), &parameters,
                                            isPut(kind) ? nullptr : result.put(), exception.put(), &badArgument);
   if (FAILED(status)) throw invocationError(status, *exception.get());
-  return fromComVariant(*result.get());
+  return result;
 }
 
 rt::ObjectRef wrapDispatch(handles::com_ptr<IDispatch> dispatch) {

@@ -14,12 +14,17 @@ class LateBoundObject final : public rt::AutomationObject {
   // as DISP_E_PARAMNOTFOUND, by-reference ones through a VARIANT of ours that is freed after
   // the call, not read back; puts name their value DISPID_PROPERTYPUT.
   rt::Variant invoke(rt::TextView member, rt::CallKind kind, const std::vector<rt::Argument>& arguments) override;
+  // The method's result converted by VariantChangeTypeEx, as toAutomationLong says.
+  int32_t callForLong(rt::TextView method) override;
 
   // The interface itself, borrowed: valid while this object lives.
   IDispatch* dispatch() const { return dispatch_.get(); }
 
  private:
   DISPID memberId(rt::TextView member) const;
+  // The call as invoke makes it; its result as the component returned it.
+  handles::unique_variant invokeForVariant(rt::TextView member, rt::CallKind kind,
+                                           const std::vector<rt::Argument>& arguments);
 
   handles::com_ptr<IDispatch> dispatch_;
 };

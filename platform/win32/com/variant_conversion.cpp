@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/win32/com/automation_error.h"
+#include "platform/win32/com/floating_point_state.h"
 #include "platform/win32/com/late_bound_object.h"
 
 namespace com {
@@ -281,7 +282,67 @@ class ValueReader {
   LONG elementsLeft_ = kMaxElements;
 };
 
+// The value a reference points at, borrowed, or the value itself when it is no reference.
+// Arrays, null references and references to references convert to no number.
+VARIANT referencedScalar(const VARIANT& value) {
+  if (value.vt & (VT_VECTOR | VT_RESERVED | VT_ARRAY)) typeMismatch();
+  if (!(value.vt & VT_BYREF)) return value;
+  if (!value.byref) typeMismatch();
+  const VARTYPE type = value.vt & ~VT_BYREF;
+  if (type != VT_VARIANT) return borrowedValue(type, value.byref);
+  const VARIANT& target = *value.pvarVal;
+  if (target.vt & (VT_BYREF | VT_VECTOR | VT_RESERVED | VT_ARRAY)) typeMismatch();
+  return target;
+}
+
+bool isObject(const VARIANT& value) { return value.vt == VT_DISPATCH || value.vt == VT_UNKNOWN; }
+
+// The types VariantChangeTypeEx reads as they are, without calling into anything.
+bool convertsByItself(VARTYPE type) {
+  switch (type) {
+    case VT_EMPTY: case VT_NULL: case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4:
+    case VT_INT: case VT_UINT: case VT_I8: case VT_UI8: case VT_R4: case VT_R8: case VT_CY: case VT_DECIMAL:
+    case VT_DATE: case VT_BOOL: case VT_BSTR: case VT_ERROR: return true;
+    default: return false;
+  }
+}
+
+// An object's default value, as a property read of DISPID_VALUE. Nothing has none.
+handles::unique_variant defaultValueOf(const VARIANT& object) {
+  const FloatingPointState floatingPoint;
+  handles::com_ptr<IDispatch> dispatch;
+  if (object.vt == VT_DISPATCH)
+    dispatch = handles::com_ptr<IDispatch>::borrow(object.pdispVal);
+  else if (object.punkVal)
+    dispatch = handles::com_ptr<IUnknown>::borrow(object.punkVal).query<IDispatch>();
+  if (!dispatch) typeMismatch();
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  handles::unique_variant result;
+  handles::unique_excepinfo exception;
+  UINT badArgument = 0;
+  const HRESULT status = dispatch->Invoke(DISPID_VALUE, IID_NULL, LOCALE_USER_DEFAULT,
+                                          DISPATCH_PROPERTYGET | DISPATCH_METHOD, &none, result.put(),
+                                          exception.put(), &badArgument);
+  if (FAILED(status)) throw invocationError(status, *exception.get());
+  return result;
+}
+
 }  // namespace
+
+int32_t toAutomationLong(const VARIANT& value) {
+  VARIANT scalar = referencedScalar(value);
+  handles::unique_variant defaultValue;
+  if (isObject(scalar)) {
+    defaultValue = defaultValueOf(scalar);
+    scalar = referencedScalar(*defaultValue.get());
+  }
+  if (!convertsByItself(scalar.vt)) typeMismatch();
+  handles::unique_variant converted;
+  const HRESULT result = VariantChangeTypeEx(converted.put(), &scalar, LOCALE_USER_DEFAULT, 0, VT_I4);
+  if (result == DISP_E_OVERFLOW) rt::raise(rt::kOverflow);
+  if (FAILED(result)) typeMismatch();
+  return converted.get()->lVal;
+}
 
 handles::unique_bstr toBstr(rt::TextView text) {
   handles::unique_bstr out(

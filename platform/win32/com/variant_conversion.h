@@ -25,4 +25,13 @@ handles::unique_variant toComVariant(const rt::Variant& value);
 // null references and references to references.
 rt::Variant fromComVariant(const VARIANT& value);
 
+// A component's answer as a 32-bit integer, by OLE Automation's own conversion
+// (VariantChangeTypeEx to VT_I4 in the user's locale): "&H4" is 4, " 5 " 5, "(4)" -4, "5.5" 6.
+// A reference is followed once; an object gives its default value (DISPID_VALUE), read once
+// here rather than by the conversion, which would follow an object whose value is itself until
+// the stack runs out. Raises 13 for what converts to no number (Null, an array, an object whose
+// value is an object again), 6 for a number that does not fit, and the component's own failure
+// when reading the default value fails.
+int32_t toAutomationLong(const VARIANT& value);
+
 }  // namespace com

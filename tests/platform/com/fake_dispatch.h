@@ -50,6 +50,8 @@ class FakeDispatch final : public IDispatch {
 
   // A member the object answers to; DISPIDs are given in order from 1.
   void define(const std::wstring& member, Answer answer = {}) { members_.push_back({member, std::move(answer)}); }
+  // The default value (DISPID_VALUE), read by no name.
+  void defineDefault(Answer answer) { defaultValue_ = {L"(default)", std::move(answer)}; }
 
   const std::string& name() const { return name_; }
   LONG references() const { return references_; }
@@ -88,8 +90,9 @@ class FakeDispatch final : public IDispatch {
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* parameters, VARIANT* result,
                                    EXCEPINFO* exception, UINT*) override {
-    if (id < 1 || static_cast<size_t>(id) > members_.size()) return DISP_E_MEMBERNOTFOUND;
-    const Member& member = members_[id - 1];
+    if (id == DISPID_VALUE && !defaultValue_.answer) return DISP_E_MEMBERNOTFOUND;
+    if (id != DISPID_VALUE && (id < 1 || static_cast<size_t>(id) > members_.size())) return DISP_E_MEMBERNOTFOUND;
+    const Member& member = id == DISPID_VALUE ? defaultValue_ : members_[id - 1];
     Call call{narrow(member.name.c_str(), member.name.size()), flags, {}, {}, result != nullptr};
     for (UINT i = 0; i < parameters->cArgs; ++i) call.arguments.push_back(render(parameters->rgvarg[i]));
     call.namedArguments.assign(parameters->rgdispidNamedArgs, parameters->rgdispidNamedArgs + parameters->cNamedArgs);
@@ -106,6 +109,7 @@ class FakeDispatch final : public IDispatch {
   bool answersDispatch_;
   LONG references_ = 1;
   std::vector<Member> members_;
+  Member defaultValue_;
 };
 
 inline std::string typeName(VARTYPE type) {

@@ -167,6 +167,56 @@ TEST(LateBoundObject, ConvertsResultsBack) {
   EXPECT_EQ(fake.references(), 1);
 }
 
+// A report's answer converts as OLE Automation converts it (in the tests' English locale); an
+// object gives its default value, read once.
+TEST(LateBoundObject, ConvertsAnAnswerToALongAsOleAutomationDoes) {
+  FakeDispatch itself("itself");
+  itself.defineDefault([&](DISPPARAMS&, VARIANT* result, EXCEPINFO*) {
+    result->pdispVal = &itself;
+    itself.AddRef();
+    result->vt = VT_DISPATCH;
+    return S_OK;
+  });
+  FakeDispatch seven("seven");
+  seven.defineDefault([](DISPPARAMS&, VARIANT* result, EXCEPINFO*) {
+    return answerWith(result, com::toComVariant(Variant(u"7")));
+  });
+  const auto text = [](const char16_t* value) { return [=] { return com::toComVariant(Variant(value)); }; };
+  const auto object = [](FakeDispatch& fake) {
+    return [&fake] { return com::toComVariant(Variant(wrap(fake))); };
+  };
+  const struct {
+    const char* name;
+    std::function<handles::unique_variant()> answer;
+    int32_t expected;  // the action, or the error raised
+    bool raises;
+  } rows[] = {
+      {"&H4", text(u"&H4"), 4, false},
+      {"blanks around", text(u" 5 "), 5, false},
+      {"in brackets", text(u"(4)"), -4, false},
+      {"5.5 rounds to even", text(u"5.5"), 6, false},
+      {"4.5 rounds to even", text(u"4.5"), 4, false},
+      {"exponent", text(u"1e1"), 10, false},
+      {"a double", [] { return com::toComVariant(Variant(5.0)); }, 5, false},
+      {"no number", text(u"abc"), rt::kTypeMismatch, true},
+      {"Null", [] { return com::toComVariant(Variant::null()); }, rt::kTypeMismatch, true},
+      {"too large", [] { return com::toComVariant(Variant(1e12)); }, rt::kOverflow, true},
+      {"an object whose value is 7", object(seven), 7, false},
+      {"an object whose value is itself", object(itself), rt::kTypeMismatch, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeDispatch report;
+    report.define(L"ReportError", [&](DISPPARAMS&, VARIANT* result, EXCEPINFO*) { return answerWith(result, row.answer()); });
+    int32_t action = 0;
+    const rt::ErrorRecord failure = failureOf([&] { action = wrap(report)->callForLong(u"ReportError"); });
+    EXPECT_EQ(row.raises ? failure.number : action, row.expected);
+    EXPECT_EQ(report.references(), 1);
+  }
+  EXPECT_EQ(itself.references(), 1);
+  EXPECT_EQ(seven.references(), 1);
+}
+
 HRESULT WINAPI fillInLater(EXCEPINFO* exception) {
   exception->scode = static_cast<SCODE>(0x80041002);
   exception->bstrDescription = SysAllocString(L"Deferred");
