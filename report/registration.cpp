@@ -147,10 +147,12 @@ bool sameText(std::wstring_view a, std::wstring_view b) noexcept {
   return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-// The text of a REG_SZ or REG_EXPAND_SZ value, without its terminator; nothing when absent.
-std::optional<std::wstring> textAt(Registry& registry, HKEY root, const std::wstring& path) {
+// The text of a REG_SZ or REG_EXPAND_SZ value (the key's default value unless `name` is given),
+// without its terminator; nothing when absent.
+std::optional<std::wstring> textAt(Registry& registry, HKEY root, const std::wstring& path,
+                                   const wchar_t* name = nullptr) {
   RegistryValue value;
-  const LSTATUS status = registry.queryValue(root, path, nullptr, &value);
+  const LSTATUS status = registry.queryValue(root, path, name, &value);
   if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
   checkStatus(status);
   if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) return std::wstring();
@@ -158,6 +160,10 @@ std::optional<std::wstring> textAt(Registry& registry, HKEY root, const std::wst
   if (const size_t end = text.find(L'\0'); end != std::wstring::npos) text.resize(end);
   return text;
 }
+
+// The class a ProgID named before this module took it over, kept under the ProgID's key until
+// unregistration gives it back: "" when the key was there but named no class.
+constexpr wchar_t kReplacedClassValue[] = L"VBGuardReport.ReplacedCLSID";
 
 void deleteTreeIfPresent(Registry& registry, HKEY root, const std::wstring& path) {
   const LSTATUS status = registry.deleteTree(root, path);
@@ -200,8 +206,16 @@ HRESULT registerClasses(Registry& registry, HKEY root, const std::wstring& class
       changes.createKey(classKey, classKey + L"\\ProgID");
       changes.setText(classKey + L"\\ProgID", nullptr, one.progId);
 
+      // A ProgID that names another class, or none, is taken over, and what it named is kept;
+      // one that already names this class (a second registration, another copy) keeps what was
+      // kept then.
       const std::wstring progIdKey = classes + L"\\" + one.progId;
+      bool progIdPresent = false;
+      checkStatus(registry.keyExists(root, progIdKey, &progIdPresent));
+      const std::optional<std::wstring> named = textAt(registry, root, progIdKey + L"\\CLSID");
       changes.createKey(classes, progIdKey);
+      if (progIdPresent && !(named && sameText(*named, classIdText(*one.classId))))
+        changes.setText(progIdKey, kReplacedClassValue, named.value_or(L""));
       changes.setText(progIdKey, nullptr, one.friendlyName);
       changes.createKey(progIdKey, progIdKey + L"\\CLSID");
       changes.setText(progIdKey + L"\\CLSID", nullptr, classIdText(*one.classId));
@@ -224,10 +238,21 @@ HRESULT unregisterClasses(Registry& registry, HKEY root, const std::wstring& cla
         deleteTreeIfPresent(registry, root, classKey);
         classPresent = false;
       }
-      // A ProgID that names another class, or a class served by another module, stays.
+      // A ProgID that names another class, or a class served by another module, stays. One this
+      // module took over names again what it named before; one it created goes.
       const std::wstring progIdKey = classes + L"\\" + one.progId;
       const std::optional<std::wstring> named = textAt(registry, root, progIdKey + L"\\CLSID");
-      if (!classPresent && named && sameText(*named, classId)) deleteTreeIfPresent(registry, root, progIdKey);
+      if (classPresent || !named || !sameText(*named, classId)) continue;
+      const std::optional<std::wstring> replaced = textAt(registry, root, progIdKey, kReplacedClassValue);
+      if (!replaced) {
+        deleteTreeIfPresent(registry, root, progIdKey);
+        continue;
+      }
+      if (!replaced->empty())
+        checkStatus(registry.setValue(root, progIdKey + L"\\CLSID", nullptr, textValue(*replaced)));
+      else
+        deleteTreeIfPresent(registry, root, progIdKey + L"\\CLSID");
+      checkStatus(registry.deleteValue(root, progIdKey, kReplacedClassValue));
     }
     return S_OK;
   });

@@ -40,12 +40,14 @@ class Registry {
 
 Registry& windowsRegistry();
 
-// `classes` is the classes key under `root`: L"Software\\Classes".
+// `classes` is the classes key under `root`: L"Software\\Classes". A ProgID that named another
+// class before keeps that class's identifier beside it, for unregistration to give back.
 HRESULT registerClasses(Registry& registry, HKEY root, const std::wstring& classes, std::span<const ServedClass> served,
                         const std::wstring& serverPath) noexcept;
 
-// Removes a class only when its InprocServer32 names `serverPath`, and its ProgID only when the
-// ProgID names the class and the class is gone: another copy's working registration stays.
+// Removes a class only when its InprocServer32 names `serverPath`. A ProgID that names the class,
+// once the class is gone, names again the class it named before registration, or goes when
+// registration created it: another copy's working registration stays.
 HRESULT unregisterClasses(Registry& registry, HKEY root, const std::wstring& classes,
                           std::span<const ServedClass> served, const std::wstring& serverPath) noexcept;
 

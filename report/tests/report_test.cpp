@@ -581,6 +581,16 @@ void userInstallationUsesTheUsersClassesOnly() {
   RegSetKeyValueW(HKEY_CURRENT_USER, progIdClass.c_str(), nullptr, REG_SZ, otherClass, sizeof otherClass);
   expectCode(install(FALSE, L"user"), S_OK, "[uninstall user again]");
   expectText(registryText(HKEY_CURRENT_USER, progIdClass).value_or(L"(gone)"), otherClass, "[ProgID of another class]");
+
+  // A ProgID another component held before the installation is that component's again after it.
+  expectCode(install(TRUE, L"user"), S_OK, "[install over another component]");
+  expectText(registryText(HKEY_CURRENT_USER, progIdClass).value_or(L"(gone)"), classIdText(kDialogClassId),
+             "[ProgID taken over]");
+  expectCode(install(FALSE, L"user"), S_OK, "[uninstall over another component]");
+  expectText(registryText(HKEY_CURRENT_USER, progIdClass).value_or(L"(gone)"), otherClass, "[ProgID given back]");
+  expect(!registryText(HKEY_CURRENT_USER, std::wstring(L"Software\\Classes\\") + kDialogProgId,
+                       L"VBGuardReport.ReplacedCLSID"),
+         "[ProgID given back]", "the replaced class is still kept");
   RegDeleteTreeW(HKEY_CURRENT_USER, (std::wstring(L"Software\\Classes\\") + kDialogProgId).c_str());
 }
 
@@ -925,10 +935,20 @@ void unregistrationRemovesOnlyThisModulesClasses() {
   const std::wstring classes = L"Software\\Classes\\";
   const std::wstring report = classes + L"CLSID\\" + classIdText(kReportClassId);
   const std::wstring dialog = classes + L"CLSID\\" + classIdText(kDialogClassId);
+  const auto registerHere = [](FakeRegistry& r) {
+    expectCode(registerClasses(r, HKEY_LOCAL_MACHINE, L"Software\\Classes", bothClasses(), kThisServer), S_OK, "[seed]");
+  };
+  // Another component registered under both ProgIDs before this one took them over.
+  const auto anotherComponent = [&](FakeRegistry& r) {
+    r.seed(HKEY_LOCAL_MACHINE, classes + kReportProgId + L"\\CLSID", nullptr, kOtherClass);
+    r.seed(HKEY_LOCAL_MACHINE, classes + kDialogProgId + L"\\CLSID", nullptr, kOtherClass);
+  };
   struct Row {
     const char* name;
     std::function<void(FakeRegistry&)> seed;
     std::vector<std::wstring> kept, removed;
+    // ProgIDs that must name the other component's class again, with nothing of this one left.
+    std::vector<std::wstring> givenBack = {};
   };
   const Row rows[] = {
       {"registered here", [&](FakeRegistry& r) { registerClasses(r, HKEY_LOCAL_MACHINE, L"Software\\Classes", bothClasses(), kThisServer); },
@@ -945,6 +965,15 @@ void unregistrationRemovesOnlyThisModulesClasses() {
          r.seed(HKEY_LOCAL_MACHINE, report + L"\\LocalServer32", nullptr, L"C:\\Other\\server.exe");
          r.seed(HKEY_LOCAL_MACHINE, classes + kReportProgId + L"\\CLSID", nullptr, classIdText(kReportClassId));
        }, {report + L"\\LocalServer32", classes + kReportProgId}, {}},
+      {"registered over another component", [&](FakeRegistry& r) { anotherComponent(r), registerHere(r); },
+       {classes + kReportProgId, classes + kDialogProgId}, {report, dialog}, {kReportProgId, kDialogProgId}},
+      {"registered twice over another component", [&](FakeRegistry& r) {
+         anotherComponent(r), registerHere(r), registerHere(r);
+       }, {classes + kReportProgId, classes + kDialogProgId}, {report, dialog}, {kReportProgId, kDialogProgId}},
+      {"registered over a ProgID that named no class", [&](FakeRegistry& r) {
+         r.seed(HKEY_LOCAL_MACHINE, classes + kReportProgId, nullptr, L"someone's");
+         registerHere(r);
+       }, {classes + kReportProgId}, {report, classes + kReportProgId + L"\\CLSID", classes + kDialogProgId}},
   };
   for (const Row& row : rows) {
     FakeRegistry registry;
@@ -955,6 +984,14 @@ void unregistrationRemovesOnlyThisModulesClasses() {
       expect(registry.keys.count(FakeRegistry::pathOf(HKEY_LOCAL_MACHINE, key)), test::row(row.name), "removed " + narrow(key));
     for (const std::wstring& key : row.removed)
       expect(!registry.keys.count(FakeRegistry::pathOf(HKEY_LOCAL_MACHINE, key)), test::row(row.name), "kept " + narrow(key));
+    for (const std::wstring& progId : row.givenBack) {
+      RegistryValue named, replaced;
+      registry.queryValue(HKEY_LOCAL_MACHINE, classes + progId + L"\\CLSID", nullptr, &named);
+      expect(named == textValue(kOtherClass), test::row(row.name), narrow(progId) + " does not name the other class");
+      expect(registry.queryValue(HKEY_LOCAL_MACHINE, classes + progId, L"VBGuardReport.ReplacedCLSID", &replaced) ==
+                 ERROR_FILE_NOT_FOUND,
+             test::row(row.name), narrow(progId) + " keeps the replaced class");
+    }
   }
 }
 
