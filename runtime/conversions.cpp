@@ -128,15 +128,22 @@ Text doubleToText(double value) {
   return out;
 }
 
+// The first and last days an OLE date can name: 1 January 100 and 31 December 9999.
+constexpr double kFirstDay = -657434;
+constexpr double kLastDay = 2958465;
+
 Text dateToText(OleDate date) {
-  // Days since 30 December 1899; the fraction is the time of day.
-  double days = std::floor(date.value);
-  int seconds = static_cast<int>(std::lround((date.value - days) * 86400.0));
-  if (date.value < 0) seconds = static_cast<int>(std::lround((days - date.value) * 86400.0));
+  // The whole part counts days from 30 December 1899, back for a negative date; the fraction is
+  // the time after midnight of that day, whatever the sign. Rounded to the second, 24:00 is the
+  // next day's midnight.
+  if (!(date.value > kFirstDay - 1 && date.value < kLastDay + 1)) raise(kInvalidProcedureCall);
+  double days = std::trunc(date.value);
+  long seconds = std::lround(std::fabs(date.value - days) * 86400.0);
   if (seconds >= 86400) {
     seconds -= 86400;
     days += 1;
   }
+  if (days < kFirstDay || days > kLastDay) raise(kInvalidProcedureCall);
   // Civil date from a day count (Howard Hinnant's algorithm), epoch moved to 1899-12-30.
   long z = static_cast<long>(days) - 25569 + 719468;  // 1970-01-01 is day 25569
   const long era = (z >= 0 ? z : z - 146096) / 146097;
@@ -148,7 +155,7 @@ Text dateToText(OleDate date) {
   const long month = mp < 10 ? mp + 3 : mp - 9;
   const long year = yoe + era * 400 + (month <= 2);
   char buffer[96];
-  std::snprintf(buffer, sizeof buffer, "%02ld/%02ld/%04ld %02d:%02d:%02d", day, month, year, seconds / 3600,
+  std::snprintf(buffer, sizeof buffer, "%02ld/%02ld/%04ld %02ld:%02ld:%02ld", day, month, year, seconds / 3600,
                 seconds / 60 % 60, seconds % 60);
   return asciiText(buffer);
 }
@@ -209,8 +216,9 @@ bool isNumeric(const Variant& value) {
 
 double leadingNumber(TextView text) {
   Text compact;
+  // Blanks, tabs and line feeds go wherever they are; a carriage return ends the number.
   for (char16_t c : text)
-    if (c != u' ' && c != u'\t' && c != u'\n' && c != u'\r') compact += c;
+    if (c != u' ' && c != u'\t' && c != u'\n') compact += c;
 
   std::string c;
   size_t i = 0;

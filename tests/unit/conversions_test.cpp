@@ -34,12 +34,18 @@ TEST(ToText, GivesDigitsForIntegersAndNothingForEmpty) {
   EXPECT_EQ(rt::toText(Variant(u"C:\\Apps")), u"C:\\Apps");
   EXPECT_EQ(rt::toText(Variant(5.0)), u"5");
   EXPECT_EQ(rt::toText(Variant(rt::OleDate{2.5})), u"01/01/1900 12:00:00");
+  // A negative date counts days back; its fraction is still the time after midnight.
+  EXPECT_EQ(rt::toText(Variant(rt::OleDate{-1.25})), u"29/12/1899 06:00:00");
+  EXPECT_EQ(rt::toText(Variant(rt::OleDate{-657434})), u"01/01/0100 00:00:00");
+  EXPECT_EQ(rt::toText(Variant(rt::OleDate{2958465.99})), u"31/12/9999 23:45:36");
 }
 
 TEST(ToText, RaisesInvalidUseOfNullAndTypeMismatch) {
   EXPECT_EQ(errorOf([] { rt::toText(Variant::null()); }), rt::kInvalidUseOfNull);
   EXPECT_EQ(errorOf([] { rt::toText(Variant::array({})); }), rt::kTypeMismatch);
   EXPECT_EQ(errorOf([] { rt::toText(Variant::nothing()); }), rt::kTypeMismatch);
+  for (double outOfRange : {2958466.0, -657435.0, 2958465.9999999, std::nan(""), 1e300})
+    EXPECT_EQ(errorOf([=] { rt::toText(Variant(rt::OleDate{outOfRange})); }), rt::kInvalidProcedureCall) << outOfRange;
 }
 
 TEST(ToText, WritesFractionsWithTheLocaleDecimalSeparator) {
@@ -130,6 +136,7 @@ TEST(LeadingNumber, NeverFailsAndReadsOnlyTheLeadingNumber) {
       {u"", 0},      {u"abc", 0},     {u"2 2", 22},   {u"22a", 22},   {u"1e3", 1000},
       {u"-4.5", -4.5}, {u"02", 2},    {u"a2", 0},     {u"\t1\n0", 10}, {u"1.2.3", 1.2},
       {u"+3", 3},    {u"--3", 0},     {u".5", 0.5},   {u"1e", 1},     {u"3D2", 300},
+      {u"2\r3", 2},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE("case " + std::to_string(i) + ": " + rt::toUtf8(cases[i].text));
