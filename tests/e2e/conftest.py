@@ -15,6 +15,7 @@ and win32-test presets are built and scripts/check-release has run):
 
     scripts/probe-network /usr/bin/python3 -m pytest tests/e2e
 
+E2E_BUILDS      the builds to run the cases on (default: "win32 win64")
 E2E_DISPLAY     an X display to use instead of starting Xvfb
 E2E_PREFIX      the Wine prefix (default: build/e2e-prefix; made on first use, kept between runs)
 E2E_WINEDEBUG   WINEDEBUG for every Wine program (default: -all)
@@ -22,6 +23,7 @@ E2E_WINEDEBUG   WINEDEBUG for every Wine program (default: -all)
 Screenshots go to build/e2e-artifacts/.
 """
 
+import contextlib
 import os
 import pathlib
 import re
@@ -36,7 +38,7 @@ sys.path.insert(0, str(REPO_ROOT / "tools"))
 from winekit import builds  # noqa: E402
 from winekit.driver import Driver  # noqa: E402
 from winekit.registry import Registry  # noqa: E402
-from winekit.servers import ConnectivityPage, Listener, probe_addresses  # noqa: E402
+from winekit.servers import ConnectivityPage, Listener, probe_lock  # noqa: E402
 from winekit.utility import Utility  # noqa: E402
 from winekit.wine import WineSession, Xvfb, prefix_lock, windows_path  # noqa: E402
 
@@ -53,10 +55,9 @@ def win64_build():
     return win64
 
 
-@pytest.fixture(scope="session", params=["win32", "win64"])
-def build(request, win64_build):
-    """The build a case runs on."""
-    if request.param == "win64":
+def usable(name, win64_build):
+    """The Build of `name` checked as the cases need it; skips or fails saying why not."""
+    if name == "win64":
         return win64_build
     shipped = builds.build(REPO_ROOT, "win32")
     problem = builds.shipped_build_problem(REPO_ROOT)
@@ -69,6 +70,17 @@ def build(request, win64_build):
     if problem:
         pytest.fail(problem, pytrace=False)
     return shipped
+
+
+@pytest.fixture(scope="session", params=os.environ.get("E2E_BUILDS", "win32 win64").split())
+def build(request, win64_build):
+    """The build a case runs on. The session owns its probe addresses: cases that need them
+    closed rely on no other run opening them."""
+    chosen = usable(request.param, win64_build)
+    with contextlib.ExitStack() as held:
+        for role in ("site", "search"):
+            held.enter_context(probe_lock(chosen.probe(role).loopback()).held())
+        yield chosen
 
 
 @pytest.fixture(scope="session")
@@ -86,10 +98,8 @@ def display():
 
 @pytest.fixture(scope="session")
 def wine(display):
-    prefix = pathlib.Path(os.environ.get("E2E_PREFIX", REPO_ROOT / "build" / "e2e-prefix"))
-    # The session owns the prefix and the probe addresses: cases that need the addresses
-    # closed rely on no other run opening them.
-    with prefix_lock(prefix).held(), probe_addresses.held():
+    prefix = pathlib.Path(os.environ.get("E2E_PREFIX", REPO_ROOT / "build" / "e2e-prefix")).resolve()
+    with prefix_lock(prefix).held():
         session = WineSession(REPO_ROOT, prefix, display)
         session.start()
         # The DPI a case sets is put back when it ends; a session that was killed meanwhile

@@ -12,10 +12,18 @@ import threading
 
 from .wine import WinekitError, MachineLock
 
-# The test build's addresses are on this machine's own loopback, so one run on this machine at
-# a time may use them: a case that needs them closed must be sure nobody opens them meanwhile.
-# Whoever serves probe addresses holds this lock; a test session holds it throughout.
-probe_addresses = MachineLock("patchquadrell-probe-addresses.lock", "the probe addresses")
+_locks = {}
+
+
+def probe_lock(address):
+    """The lock of one probe address, (host, port). The test build's addresses are on this
+    machine's own loopback, so one run on this machine at a time may use them: a case that
+    needs them closed must be sure nobody opens them meanwhile. Whoever serves an address holds
+    its lock; a test session holds the locks of its build's addresses throughout."""
+    host, port = address
+    if address not in _locks:
+        _locks[address] = MachineLock(f"patchquadrell-probe-{host}-{port}.lock", f"the probe address {host}:{port}")
+    return _locks[address]
 
 
 def _listen(address):
@@ -29,7 +37,7 @@ def _listen(address):
     except OSError as error:
         sock.close()
         raise WinekitError(f"{host}:{port} is taken by a program that does not hold "
-                           f"{probe_addresses.path} ({error})") from None
+                           f"{probe_lock(address).path} ({error})") from None
 
 
 def _read_request(conn):
@@ -50,11 +58,12 @@ class _Server:
         self.connections = 0
         self._stopped = threading.Event()
         self._lock = threading.Lock()
-        probe_addresses.acquire()
+        self._address_lock = probe_lock(address)
+        self._address_lock.acquire()
         try:
             self._listener = _listen(address)
         except WinekitError:
-            probe_addresses.release()
+            self._address_lock.release()
             raise
         self._threads = []
         self._thread = threading.Thread(target=self._accept_loop, daemon=True)
@@ -98,7 +107,7 @@ class _Server:
         for worker in self._threads:
             worker.join(timeout=10)
         self._thread.join(timeout=10)
-        probe_addresses.release()
+        self._address_lock.release()
 
 
 class Listener(_Server):
