@@ -157,6 +157,7 @@ class VBGuardReport final : public DispatchObject {
                                  variablesSet_ ? variableLists_[1].get() : nullptr,
                                  variablesSet_ ? variableLists_[2].get() : nullptr,
                                  variablesSet_ ? variableLists_[3].get() : nullptr}};
+    const std::wstring text = reportText(content), caption = reportCaption(appTitle);
     com_ptr<IDispatch> dialog = com_ptr<IDispatch>::borrow(dialog_.get());
 #if VBGUARD_REPORT_TEST_HOOKS
     // A script answers for the component's own dialog, never for someone else's.
@@ -165,7 +166,7 @@ class VBGuardReport final : public DispatchObject {
 #endif
     // A report left without its dialog uses one of its own.
     if (!dialog) check(createDialog(IID_IDispatch, dialog.put_void()));
-    return longVariant(askDialog(dialog.get(), reportText(content), reportCaption(appTitle)));
+    return longVariant(askDialog(dialog.get(), text, caption));
   }
 
   const long instance_;  // as the call log names it
