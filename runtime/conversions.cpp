@@ -143,7 +143,7 @@ Text dateToText(OleDate date) {
     seconds -= 86400;
     days += 1;
   }
-  if (days < kFirstDay || days > kLastDay) raise(kInvalidProcedureCall);
+  if (days > kLastDay) raise(kInvalidProcedureCall);  // the last day's last half second, rounded up
   // Civil date from a day count (Howard Hinnant's algorithm), epoch moved to 1899-12-30.
   long z = static_cast<long>(days) - 25569 + 719468;  // 1970-01-01 is day 25569
   const long era = (z >= 0 ? z : z - 146096) / 146097;

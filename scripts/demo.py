@@ -64,8 +64,9 @@ def chosen_build():
     """The shipped build where it can run here, else the win64 test build, saying why."""
     shipped = builds.build(REPO_ROOT, "win32")
     problem = builds.shipped_build_problem(REPO_ROOT)
-    if not problem and shipped.missing():
-        problem = "it is not built: " + "; ".join(shipped.missing())
+    missing = [] if problem else shipped.missing()
+    if missing:
+        problem = "it is not built: " + "; ".join(missing)
     problem = problem or shipped.unserved_probes()
     if not problem:
         return shipped

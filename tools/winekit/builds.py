@@ -166,10 +166,11 @@ def release_mismatch(repo_root):
     with zipfile.ZipFile(package) as archive:
         sums = archive.read("SHA256SUMS").decode()
     listed = {line.split()[-1].lstrip("*"): line.split()[0] for line in sums.splitlines() if line.strip()}
-    built = build(repo_root, "win32").test_exe
     if "TEST.exe" not in listed:
         return f"{package.name}'s SHA256SUMS lists no TEST.exe"
-    if listed["TEST.exe"] != sha256(built):
-        return (f"{built} has SHA-256 {sha256(built)}, but {package.name} ships {listed['TEST.exe']}: "
+    built = build(repo_root, "win32").test_exe
+    built_sha256 = sha256(built)
+    if listed["TEST.exe"] != built_sha256:
+        return (f"{built} has SHA-256 {built_sha256}, but {package.name} ships {listed['TEST.exe']}: "
                 "build and package again (scripts/test)")
     return None
