@@ -1087,6 +1087,9 @@ class InteractiveCheck {
         ExitProcess(2);
       }
       const HWND box = box_;
+      // Activated when its focus is set, the window is shown only once its modal loop goes idle.
+      for (int tenths = 0; tenths < 600 && IsWindow(box) && !IsWindowVisible(box); ++tenths) Sleep(100);
+      expect(IsWindowVisible(box), row, "not shown within a minute of its activation");
       expect(GetWindow(box, GW_OWNER) == owner_, row, "the report is not owned by the active window");
       expect(!IsWindowEnabled(owner_), row, "the owner can still be used while the report is open");
       wchar_t caption[128] = L"";
