@@ -17,6 +17,7 @@ import os
 import pathlib
 import socket
 import subprocess
+import urllib.parse
 import zipfile
 
 # The hook of TEST.exe that only the test build reads.
@@ -30,12 +31,11 @@ class ProbeAddress:
 
     @property
     def host(self):
-        return self.url.split("://", 1)[-1].split("/", 1)[0].rsplit(":", 1)[0]
+        return urllib.parse.urlsplit(self.url).hostname
 
     @property
     def port(self):
-        authority = self.url.split("://", 1)[-1].split("/", 1)[0]
-        return int(authority.rsplit(":", 1)[1]) if ":" in authority else 80
+        return urllib.parse.urlsplit(self.url).port or 80
 
     def loopback(self):
         """(address, port) to serve this probe on: the host's address, which must be loopback."""
