@@ -1,6 +1,7 @@
 """The restore run ("Ok") end to end: what the results box says, what lands in the registry, and
 what the error-report component is told."""
 
+import contextlib
 import dataclasses
 
 import pytest
@@ -53,6 +54,7 @@ class Case:
     settings_before: dict = dataclasses.field(default_factory=dict)
     results: str = ""
     settings_after: dict = dataclasses.field(default_factory=lambda: dict(NOTHING_WRITTEN))
+    read_only: tuple = ()  # products whose settings key the user may read but not write
 
 
 RESTORE_CASES = [
@@ -128,14 +130,32 @@ RESTORE_CASES = [
          results=TESSARO.not_needed_line + PERIZON.not_needed_line),
     Case("no_installer_entries", {},
          results=TESSARO.not_needed_line + PERIZON.problem_line),
+    # A locked-down profile: the key opens, the value cannot be set. Nothing was restored.
+    Case("settings_key_read_only", both_needed(), settings_before={TESSARO: {}}, read_only=(TESSARO,),
+         results=TESSARO.problem_line + PERIZON.success_line,
+         settings_after={TESSARO: {}, PERIZON: written(PERIZON, LANGUAGE)}),
 ]
 
 
+@contextlib.contextmanager
+def read_only(driver, key):
+    """The key readable by everyone and writable by nobody, as long as Wine's server runs (it
+    does not save a key's security), then as it was."""
+    before = driver("key-security", key=key, sddl="D:P(A;;KR;;;WD)")["before"]
+    try:
+        yield
+    finally:
+        driver("key-security", key=key, sddl=before)
+
+
 @pytest.mark.parametrize("case", RESTORE_CASES, ids=lambda case: case.name)
-def test_restore_outcome(case, start_utility, registry, connected):
+def test_restore_outcome(case, start_utility, registry, connected, driver):
     registry.prepare(case.installer, case.configuration, case.settings_before)
-    utility = start_utility()
-    assert utility.run_restore() == case.results
+    with contextlib.ExitStack() as locked:
+        for product in case.read_only:
+            locked.enter_context(read_only(driver, product.settings_key))
+        utility = start_utility()
+        assert utility.run_restore() == case.results
     assert registry.settings() == case.settings_after
     assert utility.running()
     assert utility.report_calls() == []
