@@ -137,9 +137,13 @@ int16_t EnvironmentChecks::ControllaVersionePRZN() {
   procedure.run(Body{
       {100, [&] { result = rt::kTrue; }},
       {105, [&] { Versione = u""; }},
-      // Without an installer entry that the ordinary registry calls can open, the restore is
-      // taken as needed.
-      {107, If{[&] { return registry_.regDoes_Key_Exist(kHKeyLocalMachine, kPerizon.installerEntry) != rt::kTrue; },
+      // Without an installer entry, the restore is taken as needed. The entry counts when the
+      // ordinary registry calls can open it, or when the 64-bit view holds its version: a 64-bit
+      // install, whose setting the restore reads from there too, is compared like any other.
+      {107, If{[&] {
+                 return registry_.regDoes_Key_Exist(kHKeyLocalMachine, kPerizon.installerEntry) != rt::kTrue &&
+                        readView64(kPerizon.installerEntry) == u"";
+               },
                goTo(131), nextStatement, nextStatement}},
       {110, [&] {
          Versione = rt::toText(registry_.regQuery_A_Key(kHKeyLocalMachine, kPerizon.installerEntry, kDisplayVersion));

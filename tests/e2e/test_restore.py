@@ -116,12 +116,18 @@ RESTORE_CASES = [
     Case("non_latin_install_path", both_needed(r"C:\Users\Дмитрий\Tessaro", "日本語"),
          results=BOTH_RESTORED,
          settings_after={TESSARO: written(TESSARO, r"C:\Users\Дмитрий\Tessaro"), PERIZON: written(PERIZON, "日本語")}),
-    # Entries in the 64-bit view only: Tessaro's gate reads the version there; Perizon's gate
-    # finds no entry in the 32-bit view and takes the restore as needed whatever the version.
+    # Entries in the 64-bit view only: both gates read the version there, where the restore
+    # reads the setting.
     Case("entries_only_in_the_64bit_view",
          {(TESSARO, 64): installer(TESSARO, NEEDED[TESSARO], FOLDER),
-          (PERIZON, 64): installer(PERIZON, NOT_NEEDED[PERIZON], LANGUAGE)},
+          (PERIZON, 64): installer(PERIZON, "2.0.5", LANGUAGE)},
          results=BOTH_RESTORED, settings_after=BOTH_WRITTEN),
+    Case("entries_only_in_the_64bit_view_past_their_versions",
+         {(TESSARO, 64): installer(TESSARO, "3.0.0.0", FOLDER),
+          (PERIZON, 64): installer(PERIZON, "3.0.0", "english")},
+         settings_before={PERIZON: {"Lingua": LANGUAGE}},
+         results=TESSARO.not_needed_line + PERIZON.not_needed_line,
+         settings_after={TESSARO: None, PERIZON: written(PERIZON, LANGUAGE)}),
     Case("version_only_in_the_64bit_view",
          {(TESSARO, 32): installer(TESSARO, setting=FOLDER),
           (TESSARO, 64): installer(TESSARO, NOT_NEEDED[TESSARO]),

@@ -233,11 +233,19 @@ TEST_F(GateTest, NothingReadInEitherViewMeansNoRestore) {
   EXPECT_FALSE(state.failurePending());
 }
 
-TEST_F(GateTest, PerizonWithoutAnEntryKeyNeedsTheRestoreWithoutReadingAVersion) {
-  wmi.seed(64, kPerizon.installerEntry, u"DisplayVersion", u"9.9.9");
-  EXPECT_EQ(checks.ControllaVersionePRZN(), -1);
-  EXPECT_EQ(wmi.reads, 0);
-  EXPECT_EQ(api.calls(fakes::FakeRegistry::Call::Query), 0);
+TEST_F(GateTest, PerizonWithoutAnOrdinaryEntryComparesTheSixtyFourBitVersion) {
+  struct Case {
+    const char16_t* version64;  // DisplayVersion in the 64-bit view; null: none in either view
+    int16_t expected;
+  };
+  const Case cases[] = {{nullptr, -1}, {u"", -1}, {u"3.0.0", 0}, {u"2.0.5", -1}, {u"2.1.1", 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.version64 ? rt::toUtf8(c.version64) : "no entry");
+    if (c.version64) wmi.seed(64, kPerizon.installerEntry, u"DisplayVersion", c.version64);
+    EXPECT_EQ(checks.ControllaVersionePRZN(), c.expected);
+  }
+  EXPECT_EQ(api.calls(fakes::FakeRegistry::Call::Query), 0) << "no ordinary entry, no ordinary read";
+  EXPECT_TRUE(reporter.reports.empty());
 }
 
 TEST_F(GateTest, TooFewPartsAreReportedAndTheAnswerDecides) {

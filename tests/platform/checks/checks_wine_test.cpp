@@ -133,8 +133,10 @@ TEST_F(GateWineTest, PerizonAppliesItsThresholdWhereTheOrdinaryViewHasTheEntry) 
   EXPECT_EQ(checks.ControllaVersionePRZN(), -1);
 }
 
-TEST_F(GateWineTest, PerizonWithItsEntryOnlyInThe64BitViewNeedsTheRestore) {
-  install(kPerizon, L"9.0.0", KEY_WOW64_64KEY);
+TEST_F(GateWineTest, PerizonWithItsEntryOnlyInThe64BitViewAppliesItsThresholdThere) {
+  install(kPerizon, L"3.0.0", KEY_WOW64_64KEY);
+  EXPECT_EQ(checks.ControllaVersionePRZN(), 0);
+  install(kPerizon, L"2.0.5", KEY_WOW64_64KEY);
   EXPECT_EQ(checks.ControllaVersionePRZN(), -1);
 }
 
