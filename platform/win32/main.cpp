@@ -13,6 +13,7 @@
 #include "platform/win32/form1_window.h"
 #include "platform/win32/handles/handles.h"
 #include "platform/win32/registry_win32.h"
+#include "platform/win32/request_wait.h"
 #include "platform/win32/text_win32.h"
 #include "platform/win32/wininet_connection.h"
 #include "probe_addresses.h"
@@ -79,8 +80,10 @@ int run(HINSTANCE instance, int showCommand) {
 
   win32::Win32Registry registryApi(kRegistryView);
   win32::WininetConnectionTest connection;
+  win32::MessageDispatchingWait requestWait;
   registry::modRegistro modRegistro(protocol, registryApi, automation);
-  checks::EnvironmentChecks checks(modRegistro, automation, connection, {kProbeSiteUrl, kProbeSearchUrl});
+  checks::EnvironmentChecks checks(modRegistro, automation, connection, requestWait,
+                                   {kProbeSiteUrl, kProbeSearchUrl});
 
   win32::MainWindow window(instance);
   app::Form1 form(protocol, window, modRegistro, checks);
