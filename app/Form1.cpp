@@ -26,8 +26,9 @@ constexpr char16_t kLineEnd[] = u"\r\n";
 enum Label { S1 = 1, T1 = 10, P1 = 30, D1 = 50, D2, D2b, D3, D3b, D4, N1 = 60, N2 };
 
 // One product's steps. 4b and 7b are the second statements of 4 and 7; 6a and 6b refuse to write
-// an empty setting; 9b and 9c deal with a pending failure.
-enum Step { k1, k2, k3, k4, k4b, k5, k6, k6a, k6b, k7, k7b, k8, k9, k9b, k9c };
+// an empty setting; 7c takes the success line back when the write did not store the value; 9b
+// and 9c deal with a pending failure.
+enum Step { k1, k2, k3, k4, k4b, k5, k6, k6a, k6b, k7, k7b, k7c, k8, k9, k9b, k9c };
 static_assert(int{T1} + k9c < P1 && int{P1} + k9c < D1, "each product's steps keep to their own labels");
 
 }  // namespace
@@ -81,6 +82,11 @@ void Form1::cmdOk_Click() {
         {at(k7b), [&] {
            registry_.regCreate_Key_Value(kHKeyCurrentUser, product.settingsKey, product.settingsValue,
                                          Variant(setting));
+         }},
+        // The registry refused the key or the value (a read-only settings key, say): the write
+        // reports no failure, but nothing was restored.
+        {at(k7c), [&] {
+           if (!registry_.valueWritten()) line = product.problemLine;
          }, to(k9)},
         {at(k8), [&] { line = product.notNeededLine; }},
         // Still pending here: a failure the settings write passed on (7b), or one left by the

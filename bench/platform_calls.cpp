@@ -78,11 +78,24 @@ void clear(std::vector<VARIANT>& values) {
 
 void httpGet(const wchar_t* address) {
   IDispatch* request = create(L"{88D96A0B-F192-11D4-A65F-0040963251E5}");
-  std::vector<VARIANT> open{missing(), missing(), integer(0, VT_BOOL), text(address), text(L"GET")};
+  std::vector<VARIANT> open{missing(), missing(), integer(VARIANT_TRUE, VT_BOOL), text(address), text(L"GET")};
   invoke(request, L"open", DISPATCH_METHOD, open);
   clear(open);
   invoke(request, L"setTimeouts", DISPATCH_METHOD, {integer(10000), integer(10000), integer(10000), integer(10000)});
   invoke(request, L"send", DISPATCH_METHOD, {missing()});
+  // The asynchronous answer arrives through the thread's posted and sent messages.
+  for (;;) {
+    VARIANT state = invoke(request, L"readyState", DISPATCH_PROPERTYGET | DISPATCH_METHOD);
+    const bool complete = state.vt == VT_I4 && state.lVal == 4;
+    VariantClear(&state);
+    if (complete) break;
+    MSG message;
+    if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_POSTMESSAGE | PM_QS_SENDMESSAGE)) {
+      DispatchMessageW(&message);
+    } else {
+      MsgWaitForMultipleObjectsEx(0, nullptr, 50, QS_POSTMESSAGE | QS_SENDMESSAGE | QS_TIMER, 0);
+    }
+  }
   VARIANT body = invoke(request, L"responseText", DISPATCH_PROPERTYGET | DISPATCH_METHOD);
   VariantClear(&body);
   request->Release();

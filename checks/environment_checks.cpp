@@ -23,6 +23,16 @@ namespace {
 constexpr char16_t kDisplayVersion[] = u"DisplayVersion";
 constexpr int16_t kView64 = 64;
 
+// The connectivity page's request: four phases of ten seconds each (name resolution,
+// connection, sending, receiving). The phases' timeouts bound each packet, not the whole
+// answer, so the request as a whole is cut off when the four have passed: a page that never
+// ends, or that trickles a byte at a time, cannot hold the run.
+constexpr int32_t kPhaseTimeoutMs = 10000;
+constexpr std::chrono::milliseconds kRequestDeadline{4 * kPhaseTimeoutMs};
+constexpr int32_t kReadyStateComplete = 4;
+// What a request cut off at its deadline fails with: WinINet's "operation timed out".
+constexpr int32_t kRequestTimedOut = static_cast<int32_t>(0x80072EE2u);
+
 // The request object is created the first time anything touches it, the snapshot included.
 class CreatedOnFirstUse {
  public:
@@ -57,8 +67,12 @@ bool atMostThreshold(const Variant& parts, const Product& product) {
 }  // namespace
 
 EnvironmentChecks::EnvironmentChecks(registry::modRegistro& registry, rt::Automation& automation,
-                                     ConnectionTest& connection, ProbeAddresses probes)
-    : registry_(registry), automation_(automation), connection_(connection), probes_(std::move(probes)) {}
+                                     ConnectionTest& connection, RequestWait& wait, ProbeAddresses probes)
+    : registry_(registry),
+      automation_(automation),
+      connection_(connection),
+      wait_(wait),
+      probes_(std::move(probes)) {}
 
 // A 64-bit view read counts as nothing read when it gives "" or no value at all (Null).
 rt::Text EnvironmentChecks::readView64(rt::TextView entry) {
@@ -76,15 +90,36 @@ int16_t EnvironmentChecks::ControllaConnessioneInternet() {
       registry_.protocol(), registry_, u"ControllaConnessioneInternet", rt::emptyList,
       [&] { return nameValueList({{u"xmlHttp", xmlHttp.reference()}, {u"strIndirizzo", strIndirizzo}}); });
   const auto omitted = rt::Argument::omitted();
-  const Variant timeout(int32_t{10000});
+  const Variant timeout(kPhaseTimeoutMs);
   procedure.run(Body{
       {102, [&] { result = rt::kFalse; }},
       {109, [&] { strIndirizzo = probes_.site + u"/controlloconnessione"; }},
-      {114, [&] { xmlHttp->call(u"open", {u"GET", strIndirizzo, Variant::boolean(false), omitted, omitted}); }},
+      // Asynchronous, so that the whole request can be given a deadline (122).
+      {114, [&] { xmlHttp->call(u"open", {u"GET", strIndirizzo, Variant::boolean(true), omitted, omitted}); }},
       {118, [&] { xmlHttp->call(u"setTimeouts", {timeout, timeout, timeout, timeout}); }},
       // No answer from the connectivity page is no failure: the forced connection tests decide.
       {120, OnErrorGoTo{130}},
-      {122, [&] { xmlHttp->call(u"send", {omitted}); }},
+      // Returns when the answer is complete, or fails: also when the deadline cuts it off.
+      {122, [&] {
+         xmlHttp->call(u"send", {omitted});
+         bool complete = false;
+         try {
+           complete = wait_.waitUntil(
+               [&] { return rt::toLong(xmlHttp->get(u"readyState")) == kReadyStateComplete; }, kRequestDeadline);
+         } catch (...) {
+           // A request left running would go on receiving into memory until its server stops.
+           try {
+             xmlHttp->call(u"abort", {});
+           } catch (...) {
+             // The failure that ended the wait is the one that counts.
+           }
+           throw;
+         }
+         if (!complete) {
+           xmlHttp->call(u"abort", {});
+           rt::raise(kRequestTimedOut, u"Timeout dell'operazione");
+         }
+       }},
       // Any answer that says "ok" counts, whatever its status.
       {124, If{[&] { return rt::findText(rt::toText(xmlHttp->get(u"responseText")), u"ok") > 0; }, goTo(126),
                goTo(130)}},
@@ -137,9 +172,13 @@ int16_t EnvironmentChecks::ControllaVersionePRZN() {
   procedure.run(Body{
       {100, [&] { result = rt::kTrue; }},
       {105, [&] { Versione = u""; }},
-      // Without an installer entry that the ordinary registry calls can open, the restore is
-      // taken as needed.
-      {107, If{[&] { return registry_.regDoes_Key_Exist(kHKeyLocalMachine, kPerizon.installerEntry) != rt::kTrue; },
+      // Without an installer entry, the restore is taken as needed. The entry counts when the
+      // ordinary registry calls can open it, or when the 64-bit view holds its version: a 64-bit
+      // install, whose setting the restore reads from there too, is compared like any other.
+      {107, If{[&] {
+                 return registry_.regDoes_Key_Exist(kHKeyLocalMachine, kPerizon.installerEntry) != rt::kTrue &&
+                        readView64(kPerizon.installerEntry) == u"";
+               },
                goTo(131), nextStatement, nextStatement}},
       {110, [&] {
          Versione = rt::toText(registry_.regQuery_A_Key(kHKeyLocalMachine, kPerizon.installerEntry, kDisplayVersion));

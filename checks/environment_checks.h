@@ -2,7 +2,9 @@
 // product's installed version still needs the restore.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 
 #include "registry/modRegistro.h"
 #include "runtime/automation.h"
@@ -15,6 +17,17 @@ class ConnectionTest {
  public:
   virtual ~ConnectionTest() = default;
   virtual int32_t InternetCheckConnection(rt::TextView url) = 0;
+};
+
+// Waiting for an asynchronous request on the user-interface thread. The run stays synchronous
+// for the user: only what the request itself needs (posted and sent messages) is dispatched, so
+// that clicks and keys wait in the queue as they would during a blocking call.
+class RequestWait {
+ public:
+  virtual ~RequestWait() = default;
+  // Asks `done` between messages until it answers true (then true), or until `limit` has passed
+  // (then false), however many messages keep arriving.
+  virtual bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) = 0;
 };
 
 // Where the connectivity probes go: the maker's web server (probe 1 adds the path of its
@@ -30,7 +43,7 @@ inline constexpr char16_t kServerXmlHttp60[] = u"{88D96A0B-F192-11D4-A65F-004096
 class EnvironmentChecks {
  public:
   EnvironmentChecks(registry::modRegistro& registry, rt::Automation& automation, ConnectionTest& connection,
-                    ProbeAddresses probes);
+                    RequestWait& wait, ProbeAddresses probes);
 
   // True (-1) as soon as one probe succeeds: the connectivity page answers with "ok" in its
   // text, or a connection to the maker's server, or to the search engine, can be made.
@@ -46,6 +59,7 @@ class EnvironmentChecks {
   registry::modRegistro& registry_;
   rt::Automation& automation_;
   ConnectionTest& connection_;
+  RequestWait& wait_;
   ProbeAddresses probes_;
 };
 

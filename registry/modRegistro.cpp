@@ -126,6 +126,7 @@ void modRegistro::regCreate_Key_Value(int32_t lngRootKey, const rt::Text& strReg
   uint32_t lngDataType = 0;
   int32_t lngKeyValue = 0;
   rt::Text strKeyValue;
+  valueWritten_ = false;
 
   errors::Procedure procedure(
       protocol_, *this, u"regCreate_Key_Value",
@@ -145,7 +146,8 @@ void modRegistro::regCreate_Key_Value(int32_t lngRootKey, const rt::Text& strReg
       {104, If{[&] { return rt::isNumeric(varRegData); }, nextStatement, goTo(107)}},
       {105, [&] { lngDataType = kRegDword; }, goTo(109)},
       {107, [&] { lngDataType = kRegSz; }},
-      // A failed create leaves no key: the set and the close then fail without effect.
+      // A failed create leaves no key: the set and the close then fail without effect, and the
+      // value counts as not written.
       {109, [&] { m_lngRetVal = api_.createKey(lngRootKey, strRegKeyPath, lngKeyHandle.put()); }},
       {110, Select{[&] { return lngDataType; }, {{kRegSz, goTo(112)}, {kRegDword, goTo(115)}}, goTo(118)}},
       // REG_SZ: the text without surrounding spaces and with its NUL, as UTF-16 bytes.
@@ -154,6 +156,7 @@ void modRegistro::regCreate_Key_Value(int32_t lngRootKey, const rt::Text& strReg
          const std::vector<uint8_t> bytes = rt::toUtf16Bytes(strKeyValue);
          m_lngRetVal = api_.setValue(lngKeyHandle.get(), strRegSubKey, kRegSz, bytes.data(),
                                      static_cast<uint32_t>(bytes.size()));
+         valueWritten_ = m_lngRetVal == kErrorSuccess;
        }, goTo(118)},
       // REG_DWORD
       {115, [&] { lngKeyValue = rt::toLong(varRegData); }},
@@ -162,6 +165,7 @@ void modRegistro::regCreate_Key_Value(int32_t lngRootKey, const rt::Text& strReg
          const uint8_t bytes[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
                                    static_cast<uint8_t>(v >> 24)};
          m_lngRetVal = api_.setValue(lngKeyHandle.get(), strRegSubKey, kRegDword, bytes, sizeof bytes);
+         valueWritten_ = m_lngRetVal == kErrorSuccess;
        }},
       {118, [&] { m_lngRetVal = lngKeyHandle.close(); }},
   });

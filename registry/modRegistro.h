@@ -27,9 +27,14 @@ class modRegistro : public errors::Module {
   rt::Variant regQuery_A_Key(int32_t lngRootKey, const rt::Text& strRegKeyPath, const rt::Text& strRegSubKey);
 
   // Creates the key where needed and stores `varRegData`: numeric text as REG_DWORD, anything
-  // else as REG_SZ with its surrounding spaces removed. Registry failures are not reported.
+  // else as REG_SZ with its surrounding spaces removed. Registry failures are not reported; see
+  // valueWritten().
   void regCreate_Key_Value(int32_t lngRootKey, const rt::Text& strRegKeyPath, const rt::Text& strRegSubKey,
                            const rt::Variant& varRegData);
+  // Whether the latest regCreate_Key_Value stored its value: its set call ran and returned 0.
+  // m_lngRetVal cannot tell, since the closing call overwrites it. A write that left through its
+  // handler before the set, or that never ran, counts as not written.
+  bool valueWritten() const { return valueWritten_; }
 
   // A string value read through WMI in the view of architecture `RegType` (32 or 64): its text,
   // or whatever the provider leaves when there is none (Null on Windows). Empty when the handler
@@ -46,6 +51,7 @@ class modRegistro : public errors::Module {
   errors::Protocol protocol_;
   RegistryApi& api_;
   rt::Automation& automation_;
+  bool valueWritten_ = false;
 };
 
 }  // namespace registry

@@ -119,11 +119,14 @@ def main():
     shipped, test_build = builds.build(REPO_ROOT, "win32"), builds.build(REPO_ROOT, "win64")
     problem = builds.shipped_build_problem(REPO_ROOT) or shipped.unserved_probes()
     to_measure = [test_build] if problem else [shipped, test_build]
-    needed = [LAUNCHER, shipped.test_exe] + [b.bench_program(p) for b in to_measure
-                                              for p in ("bare_window.exe", "platform_calls.exe")]
-    for program in needed + [b.test_exe for b in to_measure]:
-        if not program.is_file():
-            sys.exit(f"{program} is missing: run scripts/bench, which builds it")
+    # What the bench runs: the launcher, and of each build measured its TEST.exe with its probe
+    # addresses and its two yardsticks; the shipped TEST.exe's size is reported in any case.
+    missing = test_build.missing([LAUNCHER]) + shipped.missing([shipped.test_exe])
+    for build in to_measure:
+        missing += build.missing([build.test_exe, build.probe_addresses, build.bench_program("bare_window.exe"),
+                                  build.bench_program("platform_calls.exe")])
+    if missing:
+        sys.exit(f"missing: {'; '.join(dict.fromkeys(missing))}. scripts/bench builds them")
     if problem:
         print(f"Measuring the win64 test build only: the shipped win32 TEST.exe cannot run here ({problem}).")
     OUT.mkdir(parents=True, exist_ok=True)

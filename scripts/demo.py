@@ -60,11 +60,17 @@ def print_settings(registry):
             say(f"  {product.name}\\{name} = {value.data!r} ({value.type})")
 
 
+def programs_run(build):
+    """What the demo runs of a build: TEST.exe with its probe addresses, and the report component.
+    scripts/run builds these, and the test build's wine_driver.exe, and nothing else."""
+    return [build.test_exe, build.probe_addresses, build.report_dll]
+
+
 def chosen_build():
     """The shipped build where it can run here, else the win64 test build, saying why."""
     shipped = builds.build(REPO_ROOT, "win32")
     problem = builds.shipped_build_problem(REPO_ROOT)
-    missing = [] if problem else shipped.missing()
+    missing = [] if problem else shipped.missing(programs_run(shipped))
     if missing:
         problem = "it is not built: " + "; ".join(missing)
     problem = problem or shipped.unserved_probes()
@@ -98,9 +104,9 @@ def main():
     build = chosen_build()
     test_build = builds.build(REPO_ROOT, "win64")
     driver_exe = test_build.root / "bin" / "wine_driver.exe"
-    for program in (build.test_exe, build.report_dll, driver_exe):
-        if not program.is_file():
-            sys.exit(f"{program} is missing: run scripts/run, which builds it")
+    missing = build.missing(programs_run(build)) + test_build.missing([driver_exe])
+    if missing:
+        sys.exit(f"missing: {'; '.join(missing)}. scripts/run builds them")
     say(f"TEST.exe: {build.test_exe.relative_to(REPO_ROOT)} "
         f"({'the shipped build' if build.name == 'win32' else 'the test build'}), "
         f"SHA-256 {builds.sha256(build.test_exe)}")

@@ -13,6 +13,8 @@
 #include "platform/win32/form1_window.h"
 #include "platform/win32/handles/handles.h"
 #include "platform/win32/registry_win32.h"
+#include "platform/win32/request_wait.h"
+#include "platform/win32/system_library.h"
 #include "platform/win32/text_win32.h"
 #include "platform/win32/wininet_connection.h"
 #include "probe_addresses.h"
@@ -79,14 +81,19 @@ int run(HINSTANCE instance, int showCommand) {
 
   win32::Win32Registry registryApi(kRegistryView);
   win32::WininetConnectionTest connection;
+  win32::MessageDispatchingWait requestWait;
   registry::modRegistro modRegistro(protocol, registryApi, automation);
-  checks::EnvironmentChecks checks(modRegistro, automation, connection, {kProbeSiteUrl, kProbeSearchUrl});
+  checks::EnvironmentChecks checks(modRegistro, automation, connection, requestWait,
+                                   {kProbeSiteUrl, kProbeSearchUrl});
 
   win32::MainWindow window(instance);
   app::Form1 form(protocol, window, modRegistro, checks);
   if (!window.create(form, showCommand)) return 1;
   // Before the first click can start a run, and after the window is up so as not to delay it.
   connection.load();
+  // The HTTP request object imports urlmon by name, and Wine's looks for it beside the program
+  // whatever the default DLL directories say. Once System32's is loaded, that name is taken.
+  const handles::unique_hmodule urlmon = win32::loadSystemLibrary(L"urlmon.dll");
   return window.runMessageLoop();
 }
 
@@ -100,6 +107,11 @@ void __verbose_terminate_handler() { std::abort(); }
 }  // namespace __gnu_cxx
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+  // Before any window or COM object exists: a DLL that Windows or a component loads later on
+  // the program's behalf by bare name (the theme library for the first window, say), and every
+  // DLL it brings, comes from System32, never from the folder the program was started from
+  // (Downloads, where a planted DLL may wait beside it).
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   try {
     return run(instance, showCommand);
   } catch (...) {

@@ -4,7 +4,7 @@ Every case runs twice, on each build (winekit.builds), with the ids win32 and wi
 
   win32  the shipped TEST.exe, the win32 preset's, checked to be the one the release package
          holds (build/release/, kept by scripts/check-release), with the 32-bit report
-         component and planted DLL of the win32-test preset. Its probes go to the real host
+         component and planted DLLs of the win32-test preset. Its probes go to the real host
          names, so its cases run only in the private network of scripts/probe-network, and only
          where the machine runs 32-bit programs; elsewhere they skip, saying which is missing.
   win64  the test build, which also reads the test hooks (the cases that need one run on it
@@ -43,13 +43,18 @@ from winekit.utility import Utility  # noqa: E402
 from winekit.wine import WineSession, Xvfb, prefix_lock, windows_path  # noqa: E402
 
 
+def programs_run(build):
+    """What the cases run of a build: TEST.exe with its probe addresses, the report component,
+    and the DLLs planted beside TEST.exe."""
+    return ([build.test_exe, build.probe_addresses, build.report_dll] +
+            [build.planted(name) for name in builds.PLANTED_DLLS])
+
+
 @pytest.fixture(scope="session")
 def win64_build():
     """The win64 test build: its wine_driver.exe operates both builds' windows."""
     win64 = builds.build(REPO_ROOT, "win64")
-    missing = win64.missing()
-    if not (win64.root / "bin" / "wine_driver.exe").is_file():
-        missing.append(f"{win64.root / 'bin' / 'wine_driver.exe'} (cmake --build --preset win64)")
+    missing = win64.missing(programs_run(win64) + [win64.root / "bin" / "wine_driver.exe"])
     if missing:
         pytest.fail("missing: " + "; ".join(missing), pytrace=False)
     return win64
@@ -63,7 +68,7 @@ def usable(name, win64_build):
     problem = builds.shipped_build_problem(REPO_ROOT)
     if problem:
         pytest.skip(f"the shipped win32 TEST.exe cannot run here: {problem}")
-    missing = shipped.missing()
+    missing = shipped.missing(programs_run(shipped))
     if missing:
         pytest.fail("missing: " + "; ".join(missing), pytrace=False)
     problem = builds.release_mismatch(REPO_ROOT) or shipped.unserved_probes()

@@ -1,31 +1,46 @@
-"""What the utility withstands: a DLL planted beside it, clicks that arrive while a run is in
+"""What the utility withstands: DLLs planted beside it, clicks that arrive while a run is in
 progress, a report of a value too long for any screen, and a screen too small for the form."""
 
 import shutil
 
 import pytest
 
-from winekit.registry import TESSARO
+from winekit import builds
+from winekit.registry import PERIZON, TESSARO, Value
 from winekit.utility import CMD_ANNULLA, CMD_OK, DPI_FUNCTIONS
 
 NO_CONNECTION = "Non è stata rilevata nessuna connessione Internet"
+FOLDER = r"C:\Program Files (x86)\QUADRELL\Tessaro"
 
 
-def test_a_wininet_dll_beside_the_program_is_never_loaded(start_utility, build, network, tmp_path):
-    # TEST.exe run from a Downloads folder that also holds a wininet.dll. The planted DLL answers
-    # every connection test with success and leaves a marker when loaded; Wine is told to prefer
-    # a DLL found beside the program, as Windows does for a DLL that is not always System32's.
+@pytest.mark.parametrize("name", builds.PLANTED_DLLS)
+def test_a_system_dll_beside_the_program_is_never_loaded(name, start_utility, build, network, registry, tmp_path):
+    # TEST.exe run from a Downloads folder that also holds a DLL named as one of System32's, which
+    # leaves a marker when loaded. Wine is told to prefer a DLL found beside the program, as
+    # Windows does for one that is no KnownDLL. The utility loads wininet itself; uxtheme comes
+    # with the first window, urlmon with the HTTP request object.
     downloads = tmp_path / "Downloads"
     downloads.mkdir()
     shutil.copy(build.test_exe, downloads)
-    shutil.copy(build.planted_wininet, downloads)
-    utility = start_utility(executable=downloads / "TEST.exe",
-                            env={"WINEDLLOVERRIDES": "mscoree,mshtml=;wininet=n,b"})
-
-    click = utility.click_ok()  # nothing answers: the run reaches both wininet probes
-    assert click["message_box"], "the planted DLL's answer was taken for a connection"
-    assert utility.message_box()["text"] == NO_CONNECTION
-    assert not (downloads / "planted-wininet-loaded").exists()
+    shutil.copy(build.planted(name), downloads)
+    stem = name.removesuffix(".dll")
+    overrides = {"WINEDLLOVERRIDES": f"mscoree,mshtml=;{stem}=n,b"}
+    if name == "wininet.dll":
+        # Nothing answers: the run reaches both wininet probes, and the planted wininet would
+        # answer them with a connection.
+        utility = start_utility(executable=downloads / "TEST.exe", env=overrides)
+        assert utility.click_ok()["message_box"], "the planted DLL's answer was taken for a connection"
+        assert utility.message_box()["text"] == NO_CONNECTION
+    else:
+        network.serve_site("ok")
+        registry.prepare({(TESSARO, 32): {"DisplayVersion": "2.1.0.22", TESSARO.installer_value: FOLDER},
+                          (PERIZON, 32): {"DisplayVersion": "2.1.0", PERIZON.installer_value: "italiano"}},
+                         ("Tessaro", "Perizon"))
+        utility = start_utility(executable=downloads / "TEST.exe", env=overrides)
+        assert utility.run_restore() == TESSARO.success_line + PERIZON.success_line
+        assert registry.settings() == {TESSARO: {"InstallPath": Value("REG_SZ", FOLDER)},
+                                       PERIZON: {"Lingua": Value("REG_SZ", "italiano")}}
+    assert not (downloads / f"planted-{stem}-loaded").exists()
 
 
 def test_clicks_dispatched_during_a_run_start_nothing(start_utility, network):

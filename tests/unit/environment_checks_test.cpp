@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <set>
 
 #include "checks/products.h"
 #include "fakes/fake_automation.h"
 #include "fakes/fake_registry.h"
+#include "fakes/fake_request_wait.h"
 #include "fakes/fake_wmi.h"
 #include "fakes/printing.h"
 #include "fakes/scripted_reporter.h"
@@ -42,12 +45,19 @@ class ChecksTest : public ::testing::Test {
   ChecksTest() { serveConnectivityPage(Variant(u"ok")); }
 
   // The request object answers `responseText` with `page`; a failing `send` when `sendFails`.
-  void serveConnectivityPage(Variant page, int32_t sendFails = 0) {
-    automation.registerClass(checks::kServerXmlHttp60, [page, sendFails](const fakes::RecordedCall& call, auto&) {
+  // It is complete at the `completeAtPoll`th question, never when that is 0.
+  void serveConnectivityPage(Variant page, int32_t sendFails = 0, int completeAtPoll = 1) {
+    auto polls = std::make_shared<int>(0);
+    automation.registerClass(checks::kServerXmlHttp60, [=](const fakes::RecordedCall& call, auto&) {
       if (call.member == u"send" && sendFails != 0) throw rt::RuntimeError({sendFails, u"", u"msxml6.dll", u"", 0});
+      if (call.member == u"readyState") return Variant(int32_t{++*polls == completeAtPoll ? 4 : 3});
       if (call.member == u"responseText") return page;
       return Variant();
     });
+  }
+  bool aborted() const {
+    const auto calls = automation.callsOn(checks::kServerXmlHttp60);
+    return std::any_of(calls.begin(), calls.end(), [](const auto& call) { return call.member == u"abort"; });
   }
 
   errors::ErrorState state;
@@ -56,32 +66,38 @@ class ChecksTest : public ::testing::Test {
   fakes::FakeAutomation automation;
   fakes::FakeWmiRegistry wmi{automation};
   FakeConnectionTest connection;
+  fakes::FakeRequestWait wait;
   registry::modRegistro module{errors::Protocol{state, reporter}, api, automation};
-  checks::EnvironmentChecks checks{module, automation, connection, {kSite, kSearch}};
+  checks::EnvironmentChecks checks{module, automation, connection, wait, {kSite, kSearch}};
 };
 
 TEST_F(ChecksTest, TheConnectivityPageDecidesWhenItsTextHoldsOk) {
   struct Case {
     Variant page;
     int32_t sendFails;
+    int completeAtPoll;
     bool probe1Decides;
   };
   const Case cases[] = {
-      {Variant(u"ok"), 0, true},
-      {Variant(u"Connessione: ok\r\n"), 0, true},
-      {Variant(u"bookmark"), 0, true},
-      {Variant(u"<h1>404 Not Found</h1>ok"), 0, true},  // the status is not looked at
-      {Variant(u"OK"), 0, false},
-      {Variant(u""), 0, false},
-      {Variant(u"ok"), kCannotConnect, false},
+      {Variant(u"ok"), 0, 1, true},
+      {Variant(u"Connessione: ok\r\n"), 0, 1, true},
+      {Variant(u"bookmark"), 0, 1, true},
+      {Variant(u"<h1>404 Not Found</h1>ok"), 0, 1, true},  // the status is not looked at
+      {Variant(u"OK"), 0, 1, false},
+      {Variant(u""), 0, 1, false},
+      {Variant(u"ok"), kCannotConnect, 1, false},
+      {Variant(u"ok"), 0, 3, true},    // complete just before the deadline
+      {Variant(u"ok"), 0, 0, false},   // cut off at the deadline, whatever has arrived
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE("case " + std::to_string(i));
-    serveConnectivityPage(cases[i].page, cases[i].sendFails);
+    automation.calls.clear();
+    serveConnectivityPage(cases[i].page, cases[i].sendFails, cases[i].completeAtPoll);
     connection.asked.clear();
     connection.reachable = {kSite};
     EXPECT_EQ(checks.ControllaConnessioneInternet(), -1);
     EXPECT_EQ(connection.asked.empty(), cases[i].probe1Decides);
+    EXPECT_EQ(aborted(), cases[i].completeAtPoll == 0) << "only a request cut off is aborted";
     EXPECT_FALSE(state.failurePending());
   }
   EXPECT_TRUE(reporter.reports.empty());
@@ -89,21 +105,23 @@ TEST_F(ChecksTest, TheConnectivityPageDecidesWhenItsTextHoldsOk) {
   EXPECT_EQ(automation.stillHeld(), 0) << "the request object outlived the call";
 }
 
-TEST_F(ChecksTest, TheRequestIsASynchronousGetWithTenSecondTimeouts) {
+TEST_F(ChecksTest, TheRequestIsAGetWithTenSecondPhasesAndAFortySecondDeadline) {
   checks.ControllaConnessioneInternet();
   const auto calls = automation.callsOn(checks::kServerXmlHttp60);
-  ASSERT_EQ(calls.size(), 4u);
+  ASSERT_EQ(calls.size(), 5u);
   EXPECT_EQ(calls[0].member, u"open");
   EXPECT_EQ(calls[0].arguments[0], Variant(u"GET"));
   EXPECT_EQ(calls[0].arguments[1], Variant(u"http://127.0.0.1:8001/controlloconnessione"));
-  EXPECT_EQ(calls[0].arguments[2], Variant::boolean(false));
+  EXPECT_EQ(calls[0].arguments[2], Variant::boolean(true));
   EXPECT_EQ(calls[0].omitted, (std::vector<bool>{false, false, false, true, true}));
   EXPECT_EQ(calls[1].member, u"setTimeouts");
   EXPECT_EQ(calls[1].arguments, std::vector<Variant>(4, Variant(int32_t{10000})));
   EXPECT_EQ(calls[2].member, u"send");
   EXPECT_EQ(calls[2].omitted, std::vector<bool>{true});
-  EXPECT_EQ(calls[3].member, u"responseText");
-  EXPECT_EQ(calls[3].kind, rt::CallKind::PropertyGet);
+  EXPECT_EQ(calls[3].member, u"readyState");
+  EXPECT_EQ(calls[4].member, u"responseText");
+  EXPECT_EQ(calls[4].kind, rt::CallKind::PropertyGet);
+  EXPECT_EQ(wait.limits, std::vector<std::chrono::milliseconds>{std::chrono::seconds(40)});
 }
 
 TEST_F(ChecksTest, TheForcedConnectionTestsFollowInOrder) {
@@ -233,11 +251,19 @@ TEST_F(GateTest, NothingReadInEitherViewMeansNoRestore) {
   EXPECT_FALSE(state.failurePending());
 }
 
-TEST_F(GateTest, PerizonWithoutAnEntryKeyNeedsTheRestoreWithoutReadingAVersion) {
-  wmi.seed(64, kPerizon.installerEntry, u"DisplayVersion", u"9.9.9");
-  EXPECT_EQ(checks.ControllaVersionePRZN(), -1);
-  EXPECT_EQ(wmi.reads, 0);
-  EXPECT_EQ(api.calls(fakes::FakeRegistry::Call::Query), 0);
+TEST_F(GateTest, PerizonWithoutAnOrdinaryEntryComparesTheSixtyFourBitVersion) {
+  struct Case {
+    const char16_t* version64;  // DisplayVersion in the 64-bit view; null: none in either view
+    int16_t expected;
+  };
+  const Case cases[] = {{nullptr, -1}, {u"", -1}, {u"3.0.0", 0}, {u"2.0.5", -1}, {u"2.1.1", 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.version64 ? rt::toUtf8(c.version64) : "no entry");
+    if (c.version64) wmi.seed(64, kPerizon.installerEntry, u"DisplayVersion", c.version64);
+    EXPECT_EQ(checks.ControllaVersionePRZN(), c.expected);
+  }
+  EXPECT_EQ(api.calls(fakes::FakeRegistry::Call::Query), 0) << "no ordinary entry, no ordinary read";
+  EXPECT_TRUE(reporter.reports.empty());
 }
 
 TEST_F(GateTest, TooFewPartsAreReportedAndTheAnswerDecides) {

@@ -5,6 +5,7 @@
 #include "checks/products.h"
 #include "fakes/fake_automation.h"
 #include "fakes/fake_registry.h"
+#include "fakes/fake_request_wait.h"
 #include "fakes/fake_wmi.h"
 #include "fakes/printing.h"
 #include "fakes/scripted_reporter.h"
@@ -72,6 +73,7 @@ class RestoreTest : public ::testing::Test {
 
   void connectivityPage(rt::TextView page) {
     automation.registerClass(checks::kServerXmlHttp60, [page = rt::Text(page)](const fakes::RecordedCall& call, auto&) {
+      if (call.member == u"readyState") return Variant(int32_t{4});
       return call.member == u"responseText" ? Variant(page) : Variant();
     });
   }
@@ -91,8 +93,10 @@ class RestoreTest : public ::testing::Test {
   fakes::FakeAutomation automation;
   fakes::FakeWmiRegistry wmi{automation};
   NoConnection connection;
+  fakes::FakeRequestWait wait;
   registry::modRegistro modRegistro{errors::Protocol{state, reporter}, api, automation};
-  checks::EnvironmentChecks checks{modRegistro, automation, connection, {u"http://127.0.0.1:1", u"http://127.0.0.1:2"}};
+  checks::EnvironmentChecks checks{modRegistro, automation, connection, wait,
+                                   {u"http://127.0.0.1:1", u"http://127.0.0.1:2"}};
   FakeWindow window;
   app::Form1 form{errors::Protocol{state, reporter}, window, modRegistro, checks};
 };
@@ -207,6 +211,37 @@ TEST_F(RestoreTest, AFailurePassedOnByTheTessaroWriteSpoilsOnlyTheTessaroLine) {
   EXPECT_EQ(reporter.reports[0].procedureName, u"regCreate_Key_Value");
   EXPECT_EQ(written(kPerizonSettings, u"Lingua"), u"Italiano");
   EXPECT_FALSE(state.failurePending());
+}
+
+TEST_F(RestoreTest, AWriteThatDidNotStoreTheValueIsAProblemForThatProductOnly) {
+  struct Case {
+    const char* name;
+    std::function<void(RestoreTest&)> arrange;
+    size_t reports;
+  };
+  const Case cases[] = {
+      {"the set refused", [](RestoreTest& t) { t.api.forcedStatus[FakeRegistry::Call::Set] = registry::kErrorAccessDenied; }, 0},
+      {"the create refused",
+       [](RestoreTest& t) { t.api.forcedStatus[FakeRegistry::Call::Create] = registry::kErrorAccessDenied; }, 0},
+      {"left through its handler before the set",
+       [](RestoreTest& t) {
+         t.api.failNext(FakeRegistry::Call::Create, rt::kOutOfMemory);
+         t.reporter.answer({0});
+       },
+       1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    api.seedKey(kHKeyCurrentUser, kTessaroSettings);
+    c.arrange(*this);
+    form.cmdOk_Click();
+    EXPECT_EQ(window.lbl, kTessaroProblem + kPerizonDone);
+    EXPECT_EQ(written(kTessaroSettings, u"InstallPath"), u"(none)");
+    EXPECT_EQ(written(kPerizonSettings, u"Lingua"), u"Italiano");
+    EXPECT_EQ(reporter.reports.size(), c.reports) << "a registry status is no runtime error";
+    EXPECT_FALSE(state.failurePending());
+    reporter.reports.clear();
+  }
 }
 
 TEST_F(RestoreTest, AFailureTheWriteResolvesKeepsTheSuccessLine) {

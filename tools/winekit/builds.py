@@ -4,7 +4,7 @@ win32  the shipped program: the win32 preset's TEST.exe, the very file the relea
        run under WoW64 as on 64-bit Windows. Its probes go to the real host names
        (build/win32/probe-addresses.txt), so it runs only inside scripts/probe-network, where
        those names are loopback addresses of the tests' own. The 32-bit programs beside it (the
-       report component with its test hooks, the planted wininet.dll, the bench's yardsticks)
+       report component with its test hooks, the planted DLLs, the bench's yardsticks)
        come from the win32-test preset; build/win32 holds only what ships.
 win64  the test build: x86_64, its probes on 127.0.0.1, the test hooks compiled in, the 32-bit
        registry view asked for with KEY_WOW64_32KEY.
@@ -23,6 +23,9 @@ import zipfile
 # The hooks of TEST.exe that only the test build reads: an environment variable, and a value
 # under registry.TEST_HOOKS_KEY that the running program reads each time it chooses its colours.
 TEST_HOOKS = ("PATCH_DPI_FALLBACK", "HighContrastOn")
+
+# The DLLs that tests/e2e/planted builds, each named as the System32 DLL it stands in for.
+PLANTED_DLLS = ("wininet.dll", "uxtheme.dll", "urlmon.dll")
 
 
 @dataclasses.dataclass(frozen=True)
@@ -53,7 +56,7 @@ class ProbeAddress:
 class Build:
     name: str                  # the preset: "win32" or "win64"
     root: pathlib.Path         # its build folder
-    companions: pathlib.Path   # the folder with the report component, the planted DLL and the bench
+    companions: pathlib.Path   # the folder with the report component, the planted DLLs and the bench
     bits: int
     test_hooks: bool           # reads TEST_HOOKS
 
@@ -66,8 +69,13 @@ class Build:
         return self.companions / "report" / "VBGuardReport.dll"
 
     @property
-    def planted_wininet(self):
-        return self.companions / "planted" / "wininet.dll"
+    def probe_addresses(self):
+        """Where its probes go (read by probe())."""
+        return self.root / "probe-addresses.txt"
+
+    def planted(self, name):
+        """The planted DLL that stands in for System32's `name` (one of PLANTED_DLLS)."""
+        return self.companions / "planted" / name
 
     def bench_program(self, name):
         return self.companions / "bench" / name
@@ -79,7 +87,7 @@ class Build:
 
     def probe(self, role):
         """The ProbeAddress of "site" (the maker's server) or "search" (the search engine)."""
-        configured = self.root / "probe-addresses.txt"
+        configured = self.probe_addresses
         for line in configured.read_text().splitlines():
             found, _, url = line.partition(" ")
             if found == role:
@@ -95,12 +103,13 @@ class Build:
             return f"the {role} probe cannot be served here: {error}"
         return None
 
-    def missing(self):
-        """The programs this build needs that are not built, with how to build them."""
-        needed = [(self.test_exe, self.name), (self.root / "probe-addresses.txt", self.name),
-                  (self.report_dll, self.companions.name), (self.planted_wininet, self.companions.name)]
-        return [f"{path} (cmake --preset {preset} && cmake --build --preset {preset} -j2)"
-                for path, preset in needed if not path.is_file()]
+    def missing(self, programs):
+        """Those of `programs` (files of this build: its TEST.exe, its companions) that are not
+        built, each with how to build it. Each caller names what it runs itself."""
+        def preset(path):
+            return self.name if path.is_relative_to(self.root) else self.companions.name
+        return [f"{path} (cmake --preset {preset(path)} && cmake --build --preset {preset(path)} -j2)"
+                for path in programs if not path.is_file()]
 
 
 def build(repo_root, name):

@@ -120,15 +120,30 @@ class ConnectivityPage(_Server):
     silent_for   accept, answer nothing, close the connection that many seconds later
     answer_once  stop listening once the first request came in (the forced connection test
                  to this address then fails, so the other address decides)
+    never_ends   (size, seconds): a chunked body that starts with `body` and never ends, one
+                 chunk of `size` bytes every `seconds`, as a captive portal or a broken proxy
+                 may send; it stops when the client goes or the server is stopped
     """
 
-    def __init__(self, address, body="ok", status=200, silent_for=None, answer_once=False):
+    def __init__(self, address, body="ok", status=200, silent_for=None, answer_once=False, never_ends=None):
         self.body = body.encode("utf-8") if isinstance(body, str) else body
         self.status = status
         self.silent_for = silent_for
         self.answer_once = answer_once
+        self.never_ends = never_ends
         self.requests = []
         super().__init__(address)
+
+    def _serve_endless(self, conn, reason):
+        size, seconds = self.never_ends
+        conn.sendall(f"HTTP/1.1 {self.status} {reason}\r\nContent-Type: text/plain\r\n"
+                     "Transfer-Encoding: chunked\r\n\r\n".encode("latin-1"))
+        chunk = self.body
+        while not self._stopped.is_set():
+            if chunk:
+                conn.sendall(f"{len(chunk):x}\r\n".encode("latin-1") + chunk + b"\r\n")
+            chunk = b"x" * size
+            self._stopped.wait(seconds)
 
     def serve(self, conn):
         request_line = _read_request(conn)
@@ -140,6 +155,9 @@ class ConnectivityPage(_Server):
             self._stopped.wait(self.silent_for)
             return
         reason = {200: "OK", 404: "Not Found", 500: "Internal Server Error"}.get(self.status, "Status")
+        if self.never_ends:
+            self._serve_endless(conn, reason)
+            return
         head = (f"HTTP/1.1 {self.status} {reason}\r\nContent-Type: text/plain; charset=utf-8\r\n"
                 f"Content-Length: {len(self.body)}\r\nConnection: close\r\n\r\n")
         conn.sendall(head.encode("latin-1") + self.body)

@@ -24,9 +24,9 @@
 //   press        --hwnd H --button TEXT    clicks a button of a message box (or --id N)
 //   close        --hwnd H [--how wm_close|sc_close]
 //   wait-exit    --pid P [--timeout MS]    waits for the process to end and gives its exit code
-//
-// Colour schemes (the block of that name below):
-//
+//   key-security --key HKEY_CURRENT_USER\PATH --sddl S   sets the key's DACL (SDDL) as a policy or a security
+//                                          product would, and gives the one it had ("before").
+//                                          The server enforces it until it restarts.
 //   set-sys-colors  --colors I=RRGGBB[,I=RRGGBB...]   sets system colours (SetSysColors, I a
 //                                          COLOR_ index): this program's and those of the programs
 //                                          started after it; "old" gives the ones they replaced
@@ -35,6 +35,8 @@
 //                                          number of the setting that changed); returns once H has
 //                                          handled it
 #include <windows.h>
+// needs windows.h first
+#include <sddl.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -668,6 +670,41 @@ std::string waitExit(const Options& options) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// The registry as an administrator, a policy or a security product may leave it
+
+using unique_local = handles::unique_any<handles::traits::null_is_none<HLOCAL, &LocalFree>>;
+
+std::string keySecurity(const Options& options) {
+  const std::wstring key = options.requiredText(L"key");
+  constexpr std::wstring_view kCurrentUser = L"HKEY_CURRENT_USER\\";
+  if (key.compare(0, kCurrentUser.size(), kCurrentUser) != 0) throw UsageError("--key starts with HKEY_CURRENT_USER\\");
+  handles::unique_hkey opened;
+  const LSTATUS opening = RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str() + kCurrentUser.size(), 0,
+                                        READ_CONTROL | WRITE_DAC, opened.put());
+  if (opening != ERROR_SUCCESS) throw std::runtime_error("cannot open the key: " + std::to_string(opening));
+
+  DWORD size = 0;
+  RegGetKeySecurity(opened.get(), DACL_SECURITY_INFORMATION, nullptr, &size);
+  std::vector<BYTE> current(size);
+  if (size == 0 || RegGetKeySecurity(opened.get(), DACL_SECURITY_INFORMATION, current.data(), &size) != ERROR_SUCCESS)
+    throw std::runtime_error("cannot read the key's security");
+  LPWSTR before = nullptr;
+  if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(current.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                            &before, nullptr))
+    throw std::runtime_error("cannot write the key's security as SDDL");
+  const unique_local beforeOwned(before);
+
+  PSECURITY_DESCRIPTOR wanted = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(options.requiredText(L"sddl").c_str(), SDDL_REVISION_1,
+                                                            &wanted, nullptr))
+    throw UsageError("--sddl is no security descriptor");
+  const unique_local wantedOwned(wanted);
+  const LSTATUS setting = RegSetKeySecurity(opened.get(), DACL_SECURITY_INFORMATION, wanted);
+  if (setting != ERROR_SUCCESS) throw std::runtime_error("cannot set the key's security: " + std::to_string(setting));
+  return JsonObject().add("before", jsonText(std::wstring_view(before))).str();
+}
+
+// ---------------------------------------------------------------------------------------------
 // Colour schemes
 
 std::string hexFromColour(COLORREF colour) {
@@ -723,8 +760,7 @@ const std::map<std::wstring, Command>& commands() {
       {L"type", &type},              {L"focus", &focus},       {L"message-box", &messageBox},
       {L"press", &press},            {L"close", &close},       {L"wait-exit", &waitExit},
       {L"notify", &notify},          {L"windows", &windows},   {L"click-into", &clickIntoControl},
-      // Colour schemes
-      {L"set-sys-colors", &setSysColors}, {L"setting-change", &settingChange},
+      {L"key-security", &keySecurity}, {L"set-sys-colors", &setSysColors}, {L"setting-change", &settingChange},
   };
   return table;
 }

@@ -1,6 +1,7 @@
-// wininet.dll as someone might plant it beside TEST.exe in a Downloads folder: when any process
-// loads it, it leaves a file named "planted-wininet-loaded" in its own folder. It also answers
-// InternetCheckConnectionA with success, which would hide a missing connection.
+// A system DLL as someone might plant it beside TEST.exe in a Downloads folder: when any process
+// loads it, it leaves a file named "planted-NAME-loaded" in its own folder, NAME being its own
+// file name without ".dll". The planted wininet.dll also answers InternetCheckConnectionA with
+// success, which would hide a missing connection.
 #include <windows.h>
 
 #include <string>
@@ -11,8 +12,12 @@ void leaveMarker(HINSTANCE self) {
   std::wstring path(MAX_PATH, L'\0');
   const DWORD length = GetModuleFileNameW(self, path.data(), static_cast<DWORD>(path.size()));
   path.resize(length);
-  path.resize(path.find_last_of(L'\\') + 1);
-  path += L"planted-wininet-loaded";
+  const size_t folderEnd = path.find_last_of(L'\\') + 1;
+  std::wstring name = path.substr(folderEnd);
+  name.resize(name.find_last_of(L'.'));
+  CharLowerW(name.data());
+  path.resize(folderEnd);
+  path += L"planted-" + name + L"-loaded";
   const HANDLE marker = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (marker != INVALID_HANDLE_VALUE) CloseHandle(marker);
 }
@@ -24,4 +29,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, void*) {
   return TRUE;
 }
 
+#ifdef PLANTED_WININET
 extern "C" __declspec(dllexport) BOOL WINAPI InternetCheckConnectionA(const char*, DWORD, DWORD) { return TRUE; }
+#endif
