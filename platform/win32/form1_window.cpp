@@ -5,6 +5,7 @@
 
 #include "errors/uncaught.h"
 #include "platform/win32/dpi.h"
+#include "platform/win32/system_colours.h"
 #include "platform/win32/text_win32.h"
 
 namespace win32 {
@@ -16,7 +17,6 @@ constexpr wchar_t kCaption[] = L"Ripristina Prodotti";
 constexpr wchar_t kHeading[] =
     L"Ripristino prodotti QUADRELL (solo per utenti in possesso di Sistema Operativo Microsoft Windows 10):";
 
-constexpr COLORREF kBackColour = 0x00DAD4CD;  // red 205, green 212, blue 218
 constexpr int kApplicationIcon = 1;
 
 // Control identifiers: never IDOK (1) or IDCANCEL (2), which the dialog manager sends for Enter
@@ -58,6 +58,51 @@ HFONT makeWindowFont(UINT dpi) {
   NONCLIENTMETRICSW metrics;
   if (!nonClientMetricsForDpi(metrics, dpi)) return makeFont(L"Segoe UI", 900, false, dpi);
   return CreateFontIndirectW(&metrics.lfMessageFont);
+}
+
+// A rectangle filled with one colour, through a brush of its own.
+void fill(HDC dc, const RECT& area, app::Colour colour) {
+  const handles::unique_hbrush brush(CreateSolidBrush(colour));
+  if (brush) FillRect(dc, &area, brush.get());
+}
+
+// One line of a button's edge, one pixel wide, along the inside of `bounds`: the top and left
+// sides in `topLeft`, the bottom and right ones, their far corners included, in `bottomRight`.
+void edgeLine(HDC dc, const RECT& bounds, app::Colour topLeft, app::Colour bottomRight) {
+  fill(dc, RECT{bounds.left, bounds.top, bounds.right - 1, bounds.top + 1}, topLeft);
+  fill(dc, RECT{bounds.left, bounds.top, bounds.left + 1, bounds.bottom - 1}, topLeft);
+  fill(dc, RECT{bounds.left, bounds.bottom - 1, bounds.right, bounds.bottom}, bottomRight);
+  fill(dc, RECT{bounds.right - 1, bounds.top, bounds.right, bounds.bottom}, bottomRight);
+}
+
+// A button's edge, raised or pressed, as DrawEdge draws EDGE_RAISED and EDGE_SUNKEN, but in the
+// palette's colours rather than always the system's.
+void buttonEdge(HDC dc, const RECT& bounds, bool pressed, const app::Palette& palette) {
+  RECT inner = bounds;
+  InflateRect(&inner, -1, -1);
+  if (pressed) {
+    edgeLine(dc, bounds, palette.edgeShadow, palette.edgeHighlight);
+    edgeLine(dc, inner, palette.edgeDarkShadow, palette.edgeLight);
+  } else {
+    edgeLine(dc, bounds, palette.edgeLight, palette.edgeDarkShadow);
+    edgeLine(dc, inner, palette.edgeHighlight, palette.edgeShadow);
+  }
+}
+
+// The dotted focus rectangle, every other pixel, as DrawFocusRect draws it, but in `colour`
+// rather than inverting what lies beneath.
+void focusRectangle(HDC dc, const RECT& area, app::Colour colour) {
+  const LOGBRUSH solid{BS_SOLID, colour, 0};
+  const handles::unique_hpen dots(ExtCreatePen(PS_COSMETIC | PS_ALTERNATE, 1, &solid, 0, nullptr));
+  if (!dots) return;
+  const HGDIOBJ previousPen = SelectObject(dc, dots.get());
+  const POINT corners[] = {{area.left, area.top},
+                           {area.right - 1, area.top},
+                           {area.right - 1, area.bottom - 1},
+                           {area.left, area.bottom - 1},
+                           {area.left, area.top}};
+  Polyline(dc, corners, static_cast<int>(std::size(corners)));
+  SelectObject(dc, previousPen);
 }
 
 void place(HWND control, const Twips& twips, UINT dpi) {
@@ -116,7 +161,7 @@ LRESULT CALLBACK resultsBoxProcedure(HWND box, UINT message, WPARAM wParam, LPAR
 
 }  // namespace
 
-MainWindow::MainWindow(HINSTANCE instance) : instance_(instance), backBrush_(CreateSolidBrush(kBackColour)) {}
+MainWindow::MainWindow(HINSTANCE instance) : instance_(instance) { chooseColours(); }
 
 MainWindow::~MainWindow() {
   if (window_) DestroyWindow(window_);
@@ -135,7 +180,9 @@ bool MainWindow::create(app::Form1& form, int showCommand) {
                                                       GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
                                                       LR_SHARED));
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  windowClass.hbrBackground = backBrush_.get();
+  // No class brush: WM_ERASEBKGND erases with the palette's brush, which is made anew when the
+  // scheme changes, and a class brush would outlive the window.
+  windowClass.hbrBackground = nullptr;
   windowClass.lpszClassName = kWindowClass;
   if (!RegisterClassExW(&windowClass)) return false;
 
@@ -254,12 +301,26 @@ void MainWindow::endWithRuntimeError(const rt::Text& message) {
   }
 }
 
+void MainWindow::chooseColours() {
+  palette_ = currentPalette();
+  backBrush_.reset(CreateSolidBrush(palette_.windowBack));
+}
+
+void MainWindow::schemeChanged() {
+  chooseColours();
+  // The edit controls keep colours of their own (their selection, their edge) until told.
+  for (const HWND control : {text1_, lbl_, cmdOk_, cmdAnnulla_})
+    if (control) SendMessageW(control, WM_SYSCOLORCHANGE, 0, 0);
+  // Painted now, controls and frame included, rather than whenever the queue empties.
+  RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+}
+
 void MainWindow::drawButton(const DRAWITEMSTRUCT& item) const {
   HDC dc = item.hDC;
   RECT bounds = item.rcItem;
   const bool pressed = item.itemState & ODS_SELECTED;
-  FillRect(dc, &bounds, backBrush_.get());
-  DrawEdge(dc, &bounds, pressed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
+  fill(dc, bounds, palette_.buttonFace);
+  buttonEdge(dc, bounds, pressed, palette_);
 
   wchar_t caption[64] = {};
   GetWindowTextW(item.hwndItem, caption, static_cast<int>(std::size(caption)));
@@ -267,14 +328,14 @@ void MainWindow::drawButton(const DRAWITEMSTRUCT& item) const {
   if (pressed) OffsetRect(&textArea, 1, 1);
   const HGDIOBJ previousFont = SelectObject(dc, buttonFont_.get());
   SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, GetSysColor(item.itemState & ODS_DISABLED ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
+  SetTextColor(dc, item.itemState & ODS_DISABLED ? palette_.disabledText : palette_.buttonText);
   DrawTextW(dc, caption, -1, &textArea, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
   SelectObject(dc, previousFont);
 
   if (item.itemState & ODS_FOCUS) {
     RECT focus = bounds;
     InflateRect(&focus, -4, -4);
-    DrawFocusRect(dc, &focus);
+    focusRectangle(dc, focus, palette_.focus);
   }
 }
 
@@ -313,10 +374,23 @@ LRESULT MainWindow::handle(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC: {
       const HDC dc = reinterpret_cast<HDC>(wParam);
-      SetBkColor(dc, kBackColour);
-      SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+      SetBkColor(dc, palette_.windowBack);
+      SetTextColor(dc, palette_.windowText);
       return reinterpret_cast<LRESULT>(backBrush_.get());
     }
+    case WM_ERASEBKGND: {
+      RECT client;
+      GetClientRect(window, &client);
+      FillRect(reinterpret_cast<HDC>(wParam), &client, backBrush_.get());
+      return TRUE;
+    }
+    case WM_SYSCOLORCHANGE:
+      schemeChanged();
+      return 0;
+    case WM_SETTINGCHANGE:
+      // High Contrast turned on or off: Windows sends this with the setting's number.
+      if (wParam == SPI_SETHIGHCONTRAST) schemeChanged();
+      break;
     case WM_DRAWITEM:
       drawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
       return TRUE;

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "app/Form1.h"
+#include "app/palette.h"
 #include "platform/win32/handles/handles.h"
 
 namespace win32 {
@@ -36,6 +37,11 @@ class MainWindow final : public app::Form1Window {
 
   void createControls();
   void layout(UINT dpi);
+  // The palette for the user's scheme as it is now, and the back brush made from it.
+  void chooseColours();
+  // The scheme changed while the window is open (system colours, High Contrast): the colours are
+  // chosen again and the window and its controls painted anew.
+  void schemeChanged();
   void drawButton(const DRAWITEMSTRUCT& item) const;
   // Runs an event procedure; a failure that leaves it ends the utility with the run-time error
   // message. An event that arrives while one runs (from inside a message box, the report
@@ -52,7 +58,8 @@ class MainWindow final : public app::Form1Window {
   HWND cmdOk_ = nullptr;
   HWND cmdAnnulla_ = nullptr;
   HWND focusBeforeDeactivation_ = nullptr;
-  handles::unique_hbrush backBrush_;
+  app::Palette palette_{};
+  handles::unique_hbrush backBrush_;  // palette_.windowBack, for the window and both text boxes
   handles::unique_hfont headingFont_;
   handles::unique_hfont resultsFont_;
   handles::unique_hfont buttonFont_;

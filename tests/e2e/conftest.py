@@ -37,7 +37,7 @@ sys.path.insert(0, str(REPO_ROOT / "tools"))
 
 from winekit import builds  # noqa: E402
 from winekit.driver import Driver  # noqa: E402
-from winekit.registry import Registry  # noqa: E402
+from winekit.registry import TEST_HOOKS_KEY, Registry  # noqa: E402
 from winekit.servers import ConnectivityPage, Listener, probe_lock  # noqa: E402
 from winekit.utility import Utility  # noqa: E402
 from winekit.wine import WineSession, Xvfb, prefix_lock, windows_path  # noqa: E402
@@ -110,6 +110,8 @@ def wine(display):
         # The DPI a case sets is put back when it ends; a session that was killed meanwhile
         # must not leave it to the next one.
         session.run(["reg", "delete", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/f"])
+        # So must the test hooks a case sets (the system colours it sets go with the server).
+        session.run(["reg", "delete", TEST_HOOKS_KEY, "/f"])
         try:
             yield session
         finally:
@@ -135,6 +137,60 @@ def report_component(wine, build):
 @pytest.fixture
 def registry(wine, tmp_path):
     return Registry(wine, tmp_path)
+
+
+def skip_without_test_hooks(build, hooks):
+    if hooks and not build.test_hooks:
+        pytest.skip(f"needs the test hook {', '.join(hooks)}: the shipped build has no test hooks, "
+                    "only the win64 test build reads them")
+
+
+class RegistryHooks:
+    """The registry test hooks of the build's TEST.exe (builds.TEST_HOOKS, under TEST_HOOKS_KEY)."""
+
+    def __init__(self, build, registry):
+        self._build = build
+        self._registry = registry
+        self.changed = False
+
+    def need(self, *names):
+        """Skips the case on a build without test hooks."""
+        skip_without_test_hooks(self._build, sorted(names))
+
+    def set(self, name, value):
+        assert name in builds.TEST_HOOKS, name
+        self.need(name)
+        self.changed = True
+        self._registry.set_test_hook(name, value)
+
+
+@pytest.fixture
+def test_hooks(build, registry):
+    """Sets registry test hooks during a case; they are removed when it ends."""
+    hooks = RegistryHooks(build, registry)
+    try:
+        yield hooks
+    finally:
+        if hooks.changed:
+            registry.clear_test_hooks()
+
+
+@pytest.fixture
+def system_colours(driver):
+    """Sets system colours in the Wine session for the programs started from then on:
+    system_colours({COLOR_ index: "RRGGBB"}). Every program started later in the session would
+    see them too, so the ones they replaced are put back when the case ends."""
+    replaced = []
+
+    def set_colours(colours):
+        answer = driver("set-sys-colors", colors=",".join(f"{index}={rgb}" for index, rgb in colours.items()))
+        replaced.append(answer["old"])
+
+    try:
+        yield set_colours
+    finally:
+        for old in reversed(replaced):
+            driver("set-sys-colors", colors=old)
 
 
 class Network:
@@ -195,9 +251,7 @@ def start_utility(wine, driver, build, registry, tmp_path):
     started = []
 
     def start(answers=None, executable=None, env=None):
-        hooks = sorted(set(env or {}) & set(builds.TEST_HOOKS))
-        if hooks and not build.test_hooks:
-            pytest.skip(f"needs the test hook {', '.join(hooks)}, which only the win64 test build reads")
+        skip_without_test_hooks(build, sorted(set(env or {}) & set(builds.TEST_HOOKS)))
         if not registry.prepared:
             registry.prepare()
         workdir = tmp_path / f"run{len(started)}"

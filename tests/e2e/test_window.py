@@ -1,8 +1,15 @@
-"""The window as the user meets it: what it shows, where, and what the keyboard and closing do."""
+"""The window as the user meets it: what it shows, where, its colours, and what the keyboard and
+closing do."""
+
+import collections
+import dataclasses
+import struct
+import subprocess
+import time
 
 import pytest
 
-from winekit.registry import PRODUCTS
+from winekit.registry import PERIZON, PRODUCTS, TESSARO
 from winekit.utility import (APP_TITLE, CAPTION, CMD_ANNULLA, CMD_OK, DPI_FUNCTIONS, HEADING, LBL, RUN_TIMEOUT_MS,
                              TEXT1)
 
@@ -134,3 +141,117 @@ def test_text_typed_into_the_heading_changes_nothing_else(start_utility, registr
     assert utility.running()
     assert connected.requests == []
     assert registry.settings() == {product: None for product in PRODUCTS}
+
+
+# System colour indices (GetSysColor) and Windows' High Contrast Black scheme, as RRGGBB.
+COLOR_WINDOW, COLOR_WINDOWTEXT, COLOR_BTNFACE, COLOR_BTNSHADOW, COLOR_GRAYTEXT, COLOR_BTNTEXT = 5, 8, 15, 16, 17, 18
+COLOR_BTNHIGHLIGHT, COLOR_3DDKSHADOW, COLOR_3DLIGHT = 20, 21, 22
+HIGH_CONTRAST_BLACK = {COLOR_WINDOW: "000000", COLOR_WINDOWTEXT: "ffffff", COLOR_BTNFACE: "000000",
+                       COLOR_BTNTEXT: "ffffff", COLOR_GRAYTEXT: "3ff23f", COLOR_3DLIGHT: "ffffff",
+                       COLOR_BTNHIGHLIGHT: "ffffff", COLOR_BTNSHADOW: "808080", COLOR_3DDKSHADOW: "000000"}
+SPI_SETHIGHCONTRAST = 0x0043
+FORM_BACK = (205, 212, 218)
+# How far inside each control its text is looked for: the results box's sunken edge and the
+# buttons' edges and focus rectangle are no text.
+TEXT_INSET = {TEXT1: 0, LBL: 2, CMD_OK: 5, CMD_ANNULLA: 5}
+
+
+def rgb(hex_colour):
+    return tuple(bytes.fromhex(hex_colour))
+
+
+def luminance(colour):
+    """WCAG 2's relative luminance of an (red, green, blue) colour."""
+    def linear(channel):
+        c = channel / 255
+        return c / 12.92 if c <= 0.03928 else ((c + 0.055) / 1.055) ** 2.4
+    red, green, blue = map(linear, colour)
+    return 0.2126 * red + 0.7152 * green + 0.0722 * blue
+
+
+def contrast(a, b):
+    darker, lighter = sorted((luminance(a), luminance(b)))
+    return (lighter + 0.05) / (darker + 0.05)
+
+
+class Picture:
+    """A screenshot's pixels as (red, green, blue), read with ImageMagick."""
+
+    def __init__(self, path):
+        self.width, self.height = struct.unpack(">II", path.read_bytes()[16:24])  # the PNG's header
+        self._rgb = subprocess.run(["convert", str(path), "-depth", "8", "rgb:-"], stdin=subprocess.DEVNULL,
+                                   capture_output=True, check=True, timeout=60).stdout
+
+    def pixel(self, x, y):
+        at = 3 * (y * self.width + x)
+        return tuple(self._rgb[at:at + 3])
+
+    def colours(self, rect, inset=0):
+        """How often each colour occurs in a rectangle [left, top, width, height], less `inset`
+        on every side."""
+        left, top, width, height = rect
+        return collections.Counter(self.pixel(x, y) for y in range(top + inset, top + height - inset)
+                                   for x in range(left + inset, left + width - inset))
+
+
+def text_and_background(picture, rect, inset):
+    """A control's background, its commonest colour, and its text: the colour that stands out
+    most from the background, whatever smoothing the font is drawn with."""
+    counts = picture.colours(rect, inset)
+    background = counts.most_common(1)[0][0]
+    return max(counts, key=lambda colour: contrast(colour, background)), background
+
+
+@dataclasses.dataclass
+class SchemeCase:
+    name: str
+    high_contrast: bool  # turned on, once the window is open, through the test build's hook
+    window_back: tuple   # the window's, the heading's and the results box's background
+    button_face: tuple
+
+
+SCHEME_CASES = [
+    # High Contrast off: the form's own back colour, with dark text and edges that read on it.
+    SchemeCase("high_contrast_off", False, FORM_BACK, FORM_BACK),
+    # High Contrast turned on while the window is open: the scheme's own colours, at once.
+    SchemeCase("high_contrast_turned_on", True, rgb(HIGH_CONTRAST_BLACK[COLOR_WINDOW]),
+               rgb(HIGH_CONTRAST_BLACK[COLOR_BTNFACE])),
+]
+
+
+# High Contrast Black's white text, which the form used to put on its light grey-blue.
+@pytest.mark.parametrize("case", SCHEME_CASES, ids=lambda case: case.name)
+def test_text_reads_in_a_scheme_with_white_text(case, system_colours, test_hooks, start_utility, registry,
+                                                 connected, screenshot):
+    if case.high_contrast:
+        test_hooks.need("HighContrastOn")
+    system_colours(HIGH_CONTRAST_BLACK)
+    registry.prepare({(TESSARO, 32): {"DisplayVersion": "2.1.0.23"}, (PERIZON, 32): {"DisplayVersion": "2.1.1"}})
+    utility = start_utility()
+    assert utility.run_restore() == TESSARO.not_needed_line + PERIZON.not_needed_line
+    if case.high_contrast:
+        test_hooks.set("HighContrastOn", 1)
+        utility.setting_change(SPI_SETHIGHCONTRAST)
+
+    rects = {control_id: control["rect"] for control_id, control in controls_by_id(utility.describe()).items()}
+    left, top, _, height = rects[LBL]
+    window_spot = (left + 10, top + height + 4)  # below the results box, left of the buttons
+
+    def painted(picture):
+        return (picture.pixel(*window_spot) == case.window_back
+                and all(len(picture.colours(rects[c], inset)) > 1 for c, inset in TEXT_INSET.items()))
+
+    # Wine shows what the window painted a moment later: pictures until it is all there.
+    deadline = time.monotonic() + 20
+    picture = Picture(screenshot(utility))
+    while not painted(picture) and time.monotonic() < deadline:
+        picture = Picture(screenshot(utility))
+
+    assert picture.pixel(*window_spot) == case.window_back
+    found = {c: text_and_background(picture, rects[c], inset) for c, inset in TEXT_INSET.items()}
+    backgrounds = {c: background for c, (_, background) in found.items()}
+    assert backgrounds == {TEXT1: case.window_back, LBL: case.window_back,
+                           CMD_OK: case.button_face, CMD_ANNULLA: case.button_face}
+    unreadable = {c: (text, background, round(contrast(text, background), 2))
+                  for c, (text, background) in found.items() if contrast(text, background) < 4.5}
+    assert not unreadable

@@ -20,8 +20,9 @@ import subprocess
 import urllib.parse
 import zipfile
 
-# The hook of TEST.exe that only the test build reads.
-TEST_HOOKS = ("PATCH_DPI_FALLBACK",)
+# The hooks of TEST.exe that only the test build reads: an environment variable, and a value
+# under registry.TEST_HOOKS_KEY that the running program reads each time it chooses its colours.
+TEST_HOOKS = ("PATCH_DPI_FALLBACK", "HighContrastOn")
 
 # The DLLs that tests/e2e/planted builds, each named as the System32 DLL it stands in for.
 PLANTED_DLLS = ("wininet.dll", "uxtheme.dll", "urlmon.dll")
@@ -57,7 +58,7 @@ class Build:
     root: pathlib.Path         # its build folder
     companions: pathlib.Path   # the folder with the report component, the planted DLLs and the bench
     bits: int
-    test_hooks: bool           # reads PATCH_DPI_FALLBACK
+    test_hooks: bool           # reads TEST_HOOKS
 
     @property
     def test_exe(self):

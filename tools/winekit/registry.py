@@ -17,6 +17,8 @@ UNINSTALL = r"Microsoft\Windows\CurrentVersion\Uninstall"
 VIEW_ROOTS = {32: HKLM + r"\Software\Wow6432Node", 64: HKLM + r"\Software"}
 CONFIGURATION_ROOT = HKCU + r"\Software\OKRAN"
 SETTINGS_PARENT = HKCU + r"\Software\Microsoft\Windows\CurrentVersion"
+# Where the test build's TEST.exe reads its registry test hooks (builds.TEST_HOOKS).
+TEST_HOOKS_KEY = HKCU + r"\Software\PatchQUADRELL-Test"
 
 
 @dataclasses.dataclass(frozen=True)
@@ -171,15 +173,25 @@ class Registry:
             raise WinekitError(f"regedit could not import the seed: {result.output}")
         self.prepared = True
 
+    def _import(self, name, sections, what):
+        path = self._scratch / name
+        path.write_bytes(b"\xff\xfe" + _reg_file_text(sections).encode("utf-16-le"))
+        result = self._regedit("/S", windows_path(path))
+        if result.returncode != 0:
+            raise WinekitError(f"regedit could not {what}: {result.output}")
+
     def set_system_dpi(self, dpi):
         """The DPI Wine gives the programs started from now on; None gives back its default (96)."""
         data = "-" if dpi is None else f"dword:{dpi:08x}"
-        path = self._scratch / "dpi.reg"
-        path.write_bytes(b"\xff\xfe" + _reg_file_text(
-            [rf'[{HKCU}\Control Panel\Desktop]' + f'\r\n"LogPixels"={data}']).encode("utf-16-le"))
-        result = self._regedit("/S", windows_path(path))
-        if result.returncode != 0:
-            raise WinekitError(f"regedit could not set the DPI: {result.output}")
+        self._import("dpi.reg", [rf'[{HKCU}\Control Panel\Desktop]' + f'\r\n"LogPixels"={data}'], "set the DPI")
+
+    def set_test_hook(self, name, value):
+        """A registry test hook of the test build (a REG_DWORD under TEST_HOOKS_KEY): a running
+        TEST.exe reads it the next time it matters."""
+        self._import("hook.reg", [f"[{TEST_HOOKS_KEY}]\r\n{_reg_line(name, value)}"], f"set the test hook {name}")
+
+    def clear_test_hooks(self):
+        self._import("hooks.reg", [f"[-{TEST_HOOKS_KEY}]"], "remove the test hooks")
 
     def export(self, key):
         """Every key at and below `key` with its values; None when regedit exported nothing

@@ -90,6 +90,11 @@ class Utility:
     def type_into(self, control_id, characters):
         return self._driver("type", hwnd=self.hwnd, id=control_id, chars=characters)
 
+    def setting_change(self, action):
+        """WM_SETTINGCHANGE for the setting numbered `action` (an SPI_SET... value), as Windows
+        sends it when the user changes that setting; returns once the window has handled it."""
+        return self._driver("setting-change", hwnd=self.hwnd, action=action)
+
     def close(self, how="wm_close"):
         self._driver("close", hwnd=self.hwnd, how=how)
 

@@ -81,6 +81,7 @@ using unique_handle = unique_any<traits::null_is_none<HANDLE, &CloseHandle>>;
 using unique_hfile = unique_any<traits::file>;
 using unique_hfont = unique_any<traits::null_is_none<HFONT, &DeleteObject>>;
 using unique_hbrush = unique_any<traits::null_is_none<HBRUSH, &DeleteObject>>;
+using unique_hpen = unique_any<traits::null_is_none<HPEN, &DeleteObject>>;
 using unique_screen_dc = unique_any<traits::screen_dc>;
 using unique_bstr = unique_any<traits::null_is_none<BSTR, &SysFreeString>>;
 using unique_safearray = unique_any<traits::null_is_none<SAFEARRAY*, &SafeArrayDestroy>>;

@@ -27,6 +27,13 @@
 //   key-security --key HKEY_CURRENT_USER\PATH --sddl S   sets the key's DACL (SDDL) as a policy or a security
 //                                          product would, and gives the one it had ("before").
 //                                          The server enforces it until it restarts.
+//   set-sys-colors  --colors I=RRGGBB[,I=RRGGBB...]   sets system colours (SetSysColors, I a
+//                                          COLOR_ index): this program's and those of the programs
+//                                          started after it; "old" gives the ones they replaced
+//                                          in the same form, to be set back
+//   setting-change  --hwnd H --action N    sends WM_SETTINGCHANGE with wParam N (the SPI_SET...
+//                                          number of the setting that changed); returns once H has
+//                                          handled it
 #include <windows.h>
 // needs windows.h first
 #include <sddl.h>
@@ -697,6 +704,53 @@ std::string keySecurity(const Options& options) {
   return JsonObject().add("before", jsonText(std::wstring_view(before))).str();
 }
 
+// ---------------------------------------------------------------------------------------------
+// Colour schemes
+
+std::string hexFromColour(COLORREF colour) {
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "%02x%02x%02x", GetRValue(colour), GetGValue(colour), GetBValue(colour));
+  return hex;
+}
+
+std::string setSysColors(const Options& options) {
+  const std::wstring list = options.requiredText(L"colors");
+  std::vector<int> indices;
+  std::vector<COLORREF> colours;
+  for (const wchar_t* at = list.c_str();;) {
+    wchar_t* end = nullptr;
+    const long index = std::wcstol(at, &end, 10);
+    if (end == at || *end != L'=' || index < 0 || index > COLOR_MENUBAR)
+      throw UsageError("--colors is a list of INDEX=RRGGBB");
+    at = end + 1;
+    const unsigned long rgb = std::wcstoul(at, &end, 16);
+    if (end - at != 6 || (*end != L'\0' && *end != L',')) throw UsageError("a colour is RRGGBB in hex");
+    indices.push_back(static_cast<int>(index));
+    colours.push_back(RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF));
+    if (*end == L'\0') break;
+    at = end + 1;
+  }
+  std::string old;
+  for (const int index : indices) {
+    if (!old.empty()) old += ',';
+    old.append(std::to_string(index)).append("=").append(hexFromColour(GetSysColor(index)));
+  }
+  if (!SetSysColors(static_cast<int>(indices.size()), indices.data(), colours.data()))
+    throw std::runtime_error("SetSysColors failed with " + std::to_string(GetLastError()));
+  return JsonObject().add("old", jsonText(old)).str();
+}
+
+std::string settingChange(const Options& options) {
+  const HWND window = options.window();
+  const auto action = static_cast<WPARAM>(options.number(L"action"));
+  DWORD_PTR ignored = 0;
+  if (!SendMessageTimeoutW(window, WM_SETTINGCHANGE, action, 0, SMTO_NORMAL, kSendTimeout, &ignored))
+    throw std::runtime_error("the window did not answer");
+  return JsonObject().add("window_alive", jsonBool(IsWindow(window))).str();
+}
+
+// ---------------------------------------------------------------------------------------------
+
 using Command = std::string (*)(const Options&);
 
 const std::map<std::wstring, Command>& commands() {
@@ -706,7 +760,7 @@ const std::map<std::wstring, Command>& commands() {
       {L"type", &type},              {L"focus", &focus},       {L"message-box", &messageBox},
       {L"press", &press},            {L"close", &close},       {L"wait-exit", &waitExit},
       {L"notify", &notify},          {L"windows", &windows},   {L"click-into", &clickIntoControl},
-      {L"key-security", &keySecurity},
+      {L"key-security", &keySecurity}, {L"set-sys-colors", &setSysColors}, {L"setting-change", &settingChange},
   };
   return table;
 }
