@@ -81,6 +81,14 @@ rt::Text EnvironmentChecks::readView64(rt::TextView entry) {
   return version.isNull() ? rt::Text() : rt::toText(version);
 }
 
+// The request is aborted and kept until the utility ends. An abort may not end a download in
+// flight: Wine's MSXML goes on receiving, and calls into the request object when the download
+// ends, so a request released now would be called after it is gone.
+void EnvironmentChecks::giveUp(const rt::ObjectRef& request) {
+  requestsGivenUp_.push_back(request);
+  request->call(u"abort", {});
+}
+
 int16_t EnvironmentChecks::ControllaConnessioneInternet() {
   int16_t result = rt::kFalse;
   CreatedOnFirstUse xmlHttp(automation_, kServerXmlHttp60);
@@ -109,14 +117,14 @@ int16_t EnvironmentChecks::ControllaConnessioneInternet() {
          } catch (...) {
            // A request left running would go on receiving into memory until its server stops.
            try {
-             xmlHttp->call(u"abort", {});
+             giveUp(xmlHttp.reference());
            } catch (...) {
              // The failure that ended the wait is the one that counts.
            }
            throw;
          }
          if (!complete) {
-           xmlHttp->call(u"abort", {});
+           giveUp(xmlHttp.reference());
            rt::raise(kRequestTimedOut, u"Timeout dell'operazione");
          }
        }},

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "registry/modRegistro.h"
 #include "runtime/automation.h"
@@ -55,12 +56,14 @@ class EnvironmentChecks {
 
  private:
   rt::Text readView64(rt::TextView entry);
+  void giveUp(const rt::ObjectRef& request);
 
   registry::modRegistro& registry_;
   rt::Automation& automation_;
   ConnectionTest& connection_;
   RequestWait& wait_;
   ProbeAddresses probes_;
+  std::vector<rt::ObjectRef> requestsGivenUp_;  // aborted when cut off, released when the utility ends
 };
 
 }  // namespace checks
