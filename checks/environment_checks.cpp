@@ -83,10 +83,14 @@ rt::Text EnvironmentChecks::readView64(rt::TextView entry) {
 
 // The request is aborted and kept until the utility ends. An abort may not end a download in
 // flight: Wine's MSXML goes on receiving, and calls into the request object when the download
-// ends, so a request released now would be called after it is gone.
+// ends, so a request released now would be called after it is gone. An abort that fails
+// changes nothing: the probe has failed either way, with the failure that ended the wait.
 void EnvironmentChecks::giveUp(const rt::ObjectRef& request) {
   requestsGivenUp_.push_back(request);
-  request->call(u"abort", {});
+  try {
+    request->call(u"abort", {});
+  } catch (...) {
+  }
 }
 
 int16_t EnvironmentChecks::ControllaConnessioneInternet() {
@@ -116,11 +120,7 @@ int16_t EnvironmentChecks::ControllaConnessioneInternet() {
                [&] { return rt::toLong(xmlHttp->get(u"readyState")) == kReadyStateComplete; }, kRequestDeadline);
          } catch (...) {
            // A request left running would go on receiving into memory until its server stops.
-           try {
-             giveUp(xmlHttp.reference());
-           } catch (...) {
-             // The failure that ended the wait is the one that counts.
-           }
+           giveUp(xmlHttp.reference());
            throw;
          }
          if (!complete) {
