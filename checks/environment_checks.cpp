@@ -181,11 +181,14 @@ int16_t EnvironmentChecks::ControllaVersionePRZN() {
       {100, [&] { result = rt::kTrue; }},
       {105, [&] { Versione = u""; }},
       // Without an installer entry, the restore is taken as needed. The entry counts when the
-      // ordinary registry calls can open it, or when the 64-bit view holds its version: a 64-bit
-      // install, whose setting the restore reads from there too, is compared like any other.
+      // ordinary registry calls can open it, or when the 64-bit view holds it with a version: a
+      // 64-bit install, whose setting the restore reads from there too, is compared like any
+      // other. WMI is asked only about an entry that is there, so that a user without Perizon
+      // never sees a report over a broken WMI.
       {107, If{[&] {
                  return registry_.regDoes_Key_Exist(kHKeyLocalMachine, kPerizon.installerEntry) != rt::kTrue &&
-                        readView64(kPerizon.installerEntry) == u"";
+                        !(registry_.keyExistsIn64BitView(kHKeyLocalMachine, kPerizon.installerEntry) &&
+                          readView64(kPerizon.installerEntry) != u"");
                },
                goTo(131), nextStatement, nextStatement}},
       {110, [&] {

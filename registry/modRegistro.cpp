@@ -43,6 +43,16 @@ int16_t modRegistro::regDoes_Key_Exist(int32_t lngRootKey, const rt::Text& strRe
   return result;
 }
 
+bool modRegistro::keyExistsIn64BitView(int32_t lngRootKey, rt::TextView path) {
+  try {
+    RegistryKey key(api_);
+    api_.openKeyIn64BitView(lngRootKey, path, key.put());
+    return key.get() != 0;
+  } catch (...) {
+    return false;
+  }
+}
+
 Variant modRegistro::regQuery_A_Key(int32_t lngRootKey, const rt::Text& strRegKeyPath,
                                     const rt::Text& strRegSubKey) {
   int16_t intPosition = 0;

@@ -22,6 +22,11 @@ class modRegistro : public errors::Module {
   // -1 when the key can be opened, 0 otherwise.
   int16_t regDoes_Key_Exist(int32_t lngRootKey, const rt::Text& strRegKeyPath);
 
+  // Whether the key can be opened in the 64-bit view. A quiet test for a caller that must not
+  // raise a report over an entry that is simply not there: not one of the module's procedures,
+  // so no handler and no report, m_lngRetVal untouched, and any failure is a "no".
+  bool keyExistsIn64BitView(int32_t lngRootKey, rt::TextView path);
+
   // The text of a REG_SZ value up to its first NUL, the 32-bit integer of a REG_DWORD value, or
   // "" when nothing can be read; Empty when the handler leaves before a result was set.
   rt::Variant regQuery_A_Key(int32_t lngRootKey, const rt::Text& strRegKeyPath, const rt::Text& strRegSubKey);

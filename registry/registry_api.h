@@ -35,6 +35,9 @@ class RegistryApi {
 
   // Opens an existing key. Sets `handle` to the key, or to 0 when it cannot be opened.
   virtual int32_t openKey(int32_t rootKey, rt::TextView path, KeyHandle& handle) = 0;
+  // The same in the 64-bit view, whatever view the other calls use. 32-bit Windows ignores the
+  // view, so there it opens the key in its only one.
+  virtual int32_t openKeyIn64BitView(int32_t rootKey, rt::TextView path, KeyHandle& handle) = 0;
   // Opens a key, creating it and any missing keys above it. Sets `handle`, 0 on failure.
   virtual int32_t createKey(int32_t rootKey, rt::TextView path, KeyHandle& handle) = 0;
   // Without `data`: reports the value's type and size in bytes. With `data`: copies the value

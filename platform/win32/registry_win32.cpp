@@ -22,8 +22,17 @@ HKEY keyOf(registry::KeyHandle key) { return reinterpret_cast<HKEY>(key); }
 // Keys are asked for MAXIMUM_ALLOWED, as the ANSI RegOpenKey and RegCreateKey do: a standard
 // user still reads HKEY_LOCAL_MACHINE, and gets write access wherever it has it.
 int32_t Win32Registry::openKey(int32_t rootKey, rt::TextView path, registry::KeyHandle& handle) {
+  return open(rootKey, path, view_, handle);
+}
+
+// 32-bit Windows ignores KEY_WOW64_64KEY and opens the key in the only view there is.
+int32_t Win32Registry::openKeyIn64BitView(int32_t rootKey, rt::TextView path, registry::KeyHandle& handle) {
+  return open(rootKey, path, KEY_WOW64_64KEY, handle);
+}
+
+int32_t Win32Registry::open(int32_t rootKey, rt::TextView path, REGSAM view, registry::KeyHandle& handle) {
   HKEY key = nullptr;
-  const LSTATUS status = RegOpenKeyExW(rootHandle(rootKey), wide(path).c_str(), 0, MAXIMUM_ALLOWED | view_, &key);
+  const LSTATUS status = RegOpenKeyExW(rootHandle(rootKey), wide(path).c_str(), 0, MAXIMUM_ALLOWED | view, &key);
   handle = status == ERROR_SUCCESS ? reinterpret_cast<registry::KeyHandle>(key) : 0;
   return status;
 }

@@ -14,6 +14,7 @@ class Win32Registry final : public registry::RegistryApi {
   explicit Win32Registry(REGSAM view) : view_(view) {}
 
   int32_t openKey(int32_t rootKey, rt::TextView path, registry::KeyHandle& handle) override;
+  int32_t openKeyIn64BitView(int32_t rootKey, rt::TextView path, registry::KeyHandle& handle) override;
   int32_t createKey(int32_t rootKey, rt::TextView path, registry::KeyHandle& handle) override;
   int32_t queryValue(registry::KeyHandle key, rt::TextView name, uint32_t& type, uint8_t* data,
                      uint32_t& size) override;
@@ -26,6 +27,8 @@ class Win32Registry final : public registry::RegistryApi {
   static HKEY rootHandle(int32_t rootKey) { return reinterpret_cast<HKEY>(static_cast<LONG_PTR>(rootKey)); }
 
  private:
+  int32_t open(int32_t rootKey, rt::TextView path, REGSAM view, registry::KeyHandle& handle);
+
   REGSAM view_;
 };
 

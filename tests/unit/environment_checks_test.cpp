@@ -253,16 +253,25 @@ TEST_F(GateTest, NothingReadInEitherViewMeansNoRestore) {
 
 TEST_F(GateTest, PerizonWithoutAnOrdinaryEntryComparesTheSixtyFourBitVersion) {
   struct Case {
-    const char16_t* version64;  // DisplayVersion in the 64-bit view; null: none in either view
+    const char16_t* version64;  // DisplayVersion of an entry in the 64-bit view only; null: no entry anywhere
     int16_t expected;
+    int wmiReads;
   };
-  const Case cases[] = {{nullptr, -1}, {u"", -1}, {u"3.0.0", 0}, {u"2.0.5", -1}, {u"2.1.1", 0}};
+  // Without an entry WMI is not asked at all: a broken WMI cannot raise a report for a user
+  // who has no Perizon.
+  const Case cases[] = {{nullptr, -1, 0}, {u"", -1, 1}, {u"3.0.0", 0, 3}, {u"2.0.5", -1, 3}, {u"2.1.1", 0, 3}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.version64 ? rt::toUtf8(c.version64) : "no entry");
-    if (c.version64) wmi.seed(64, kPerizon.installerEntry, u"DisplayVersion", c.version64);
+    if (c.version64) {
+      api.seedKeyIn64BitView(kHKeyLocalMachine, kPerizon.installerEntry);
+      wmi.seed(64, kPerizon.installerEntry, u"DisplayVersion", c.version64);
+    }
+    wmi.reads = 0;
     EXPECT_EQ(checks.ControllaVersionePRZN(), c.expected);
+    EXPECT_EQ(wmi.reads, c.wmiReads);
   }
   EXPECT_EQ(api.calls(fakes::FakeRegistry::Call::Query), 0) << "no ordinary entry, no ordinary read";
+  EXPECT_EQ(api.openHandles(), 0);
   EXPECT_TRUE(reporter.reports.empty());
 }
 

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,8 @@ class FakeRegistry : public registry::RegistryApi {
     keys_[keyOf(root, path)];
     createParents(root, path);
   }
+  // A key the 64-bit view holds; the other calls see the ordinary view only.
+  void seedKeyIn64BitView(int32_t root, rt::TextView path) { keys64_.insert(keyOf(root, path)); }
 
   bool hasKey(int32_t root, rt::TextView path) const { return keys_.count(keyOf(root, path)) != 0; }
   const StoredValue* value(int32_t root, rt::TextView path, rt::TextView name) const {
@@ -77,6 +80,15 @@ class FakeRegistry : public registry::RegistryApi {
     if (!hasKey(root, path)) return registry::kErrorFileNotFound;
     handle = nextHandle_++;
     handles_[handle] = keyOf(root, path);
+    return registry::kErrorSuccess;
+  }
+
+  int32_t openKeyIn64BitView(int32_t root, rt::TextView path, registry::KeyHandle& handle) override {
+    enter(Call::Open);
+    handle = 0;
+    if (keys64_.count(keyOf(root, path)) == 0) return registry::kErrorFileNotFound;
+    handle = nextHandle_++;
+    handles_[handle] = keyOf(root, path);  // held only to be closed
     return registry::kErrorSuccess;
   }
 
@@ -163,6 +175,7 @@ class FakeRegistry : public registry::RegistryApi {
   }
 
   std::map<std::u16string, std::map<std::u16string, StoredValue>> keys_;
+  std::set<std::u16string> keys64_;
   std::map<registry::KeyHandle, std::u16string> handles_;
   std::map<Call, int32_t> failures_;
   std::vector<Call> log_;
