@@ -1,8 +1,6 @@
 #include "platform/win32/dpi.h"
 
-// Only for the declarations, from which the pointer types below are taken: nothing is imported.
-#include <shellscalingapi.h>
-
+#include "platform/win32/dpi_functions.h"
 #include "platform/win32/system_library.h"
 
 #ifdef PATCH_TEST_HOOKS
@@ -12,16 +10,6 @@
 namespace win32 {
 
 namespace {
-
-struct DpiFunctions {
-  // user32, Windows 10 1607 and later.
-  decltype(&GetDpiForWindow) getDpiForWindow = nullptr;
-  decltype(&AdjustWindowRectExForDpi) adjustWindowRectExForDpi = nullptr;
-  decltype(&SystemParametersInfoForDpi) systemParametersInfoForDpi = nullptr;
-  // shcore, Windows 8.1 and later.
-  decltype(&GetDpiForMonitor) getDpiForMonitor = nullptr;
-  handles::unique_hmodule shcore;
-};
 
 // How much of the newer API the test build pretends is missing: "1507" takes away user32's
 // per-window functions, as on Windows 10 1507; "screen" takes away shcore's as well.
@@ -49,6 +37,10 @@ DpiFunctions lookUp() {
         procedure<decltype(functions.adjustWindowRectExForDpi)>(user32, "AdjustWindowRectExForDpi");
     functions.systemParametersInfoForDpi =
         procedure<decltype(functions.systemParametersInfoForDpi)>(user32, "SystemParametersInfoForDpi");
+    functions.getWindowDpiAwarenessContext =
+        procedure<decltype(functions.getWindowDpiAwarenessContext)>(user32, "GetWindowDpiAwarenessContext");
+    functions.areDpiAwarenessContextsEqual =
+        procedure<decltype(functions.areDpiAwarenessContextsEqual)>(user32, "AreDpiAwarenessContextsEqual");
   }
   // The monitor's DPI is needed only where the window's cannot be asked for.
   if (!functions.getDpiForWindow && fallback != Fallback::Screen) {
@@ -89,12 +81,22 @@ UINT dpiForWindow(HWND window) {
   return screenDpi();
 }
 
-void adjustWindowRectForDpi(RECT& client, DWORD style, DWORD exStyle, UINT dpi) {
-  const DpiFunctions& functions = dpiFunctions();
-  if (functions.adjustWindowRectExForDpi && functions.adjustWindowRectExForDpi(&client, style, FALSE, exStyle, dpi))
-    return;
-  // Before 1607 the frame of a per-monitor aware window is drawn at the system DPI whatever
-  // the monitor's.
+void adjustWindowRectForDpi(HWND window, RECT& client, DWORD style, DWORD exStyle, UINT dpi) {
+  adjustWindowRectForDpi(dpiFunctions(), window, client, style, exStyle, dpi);
+}
+
+void adjustWindowRectForDpi(const DpiFunctions& functions, HWND window, RECT& client, DWORD style, DWORD exStyle,
+                            UINT dpi) {
+  // Windows scales a window's frame with its DPI only when the window runs per-monitor v2, which
+  // 1703 brought. A per-monitor v1 window (1607 reads the manifest's second choice) and one made
+  // per-monitor aware by "true/pm" (1507, 1511) have their frame drawn at the system DPI,
+  // whatever the monitor's: AdjustWindowRectEx gives that one.
+  const bool frameAtWindowDpi =
+      functions.adjustWindowRectExForDpi && functions.getWindowDpiAwarenessContext &&
+      functions.areDpiAwarenessContextsEqual &&
+      functions.areDpiAwarenessContextsEqual(functions.getWindowDpiAwarenessContext(window),
+                                             DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+  if (frameAtWindowDpi && functions.adjustWindowRectExForDpi(&client, style, FALSE, exStyle, dpi)) return;
   AdjustWindowRectEx(&client, style, FALSE, exStyle);
 }
 

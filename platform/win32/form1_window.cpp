@@ -121,9 +121,9 @@ RECT workAreaOf(HMONITOR monitor) {
 // the work area (200 % on a 1366 x 768 screen, say). Then the largest that fits, so that the
 // caption and both buttons stay on the screen; never less than 100 %, where the form is as
 // designed.
-UINT layoutDpiThatFits(UINT dpi, const RECT& workArea) {
+UINT layoutDpiThatFits(HWND window, UINT dpi, const RECT& workArea) {
   RECT frame{0, 0, 0, 0};
-  adjustWindowRectForDpi(frame, kWindowStyle, kWindowExStyle, dpi);
+  adjustWindowRectForDpi(window, frame, kWindowStyle, kWindowExStyle, dpi);
   const auto fitting = [](LONG room, int twips) {
     return room > 0 ? static_cast<UINT>(static_cast<long long>(room) * 1440 / twips) : 0u;
   };
@@ -140,9 +140,9 @@ int keptWithin(int start, int length, LONG low, LONG high) {
 }
 
 // The window rectangle of the form laid out at `layoutDpi`, with the frame of `dpi`.
-RECT windowRect(UINT dpi, UINT layoutDpi) {
+RECT windowRect(HWND window, UINT dpi, UINT layoutDpi) {
   RECT frame{0, 0, pixels(kClientWidth, layoutDpi), pixels(kClientHeight, layoutDpi)};
-  adjustWindowRectForDpi(frame, kWindowStyle, kWindowExStyle, dpi);
+  adjustWindowRectForDpi(window, frame, kWindowStyle, kWindowExStyle, dpi);
   return frame;
 }
 
@@ -196,8 +196,8 @@ bool MainWindow::create(app::Form1& form, int showCommand) {
   // a part.
   const UINT dpi = dpiForWindow(window_);
   const RECT workArea = workAreaOf(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY));
-  const UINT layoutDpi = layoutDpiThatFits(dpi, workArea);
-  const RECT frame = windowRect(dpi, layoutDpi);
+  const UINT layoutDpi = layoutDpiThatFits(window_, dpi, workArea);
+  const RECT frame = windowRect(window_, dpi, layoutDpi);
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
   const int left = keptWithin((GetSystemMetrics(SM_CXSCREEN) - width) / 2, width, workArea.left, workArea.right);
@@ -420,8 +420,9 @@ LRESULT MainWindow::handle(HWND window, UINT message, WPARAM wParam, LPARAM lPar
       // worked out again, so that it also fits that monitor.
       const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
       const UINT dpi = HIWORD(wParam);
-      const UINT layoutDpi = layoutDpiThatFits(dpi, workAreaOf(MonitorFromRect(suggested, MONITOR_DEFAULTTONEAREST)));
-      const RECT frame = windowRect(dpi, layoutDpi);
+      const UINT layoutDpi =
+          layoutDpiThatFits(window, dpi, workAreaOf(MonitorFromRect(suggested, MONITOR_DEFAULTTONEAREST)));
+      const RECT frame = windowRect(window, dpi, layoutDpi);
       SetWindowPos(window, nullptr, suggested->left, suggested->top, frame.right - frame.left,
                    frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
       layout(layoutDpi);
