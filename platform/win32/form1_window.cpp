@@ -159,6 +159,24 @@ LRESULT CALLBACK resultsBoxProcedure(HWND box, UINT message, WPARAM wParam, LPAR
   return CallWindowProcW(editProcedure, box, message, wParam, lParam);
 }
 
+// While a run is in progress the window asks Windows not to end the session, with the reason
+// that Windows lists on its "apps are preventing shutdown" screen; the reason goes when the run
+// ends. A window that Windows refuses it (Wine has none of this) is run as before.
+class ShutdownBlock {
+ public:
+  explicit ShutdownBlock(HWND window)
+      : window_(window && ShutdownBlockReasonCreate(window, kRunInProgress) ? window : nullptr) {}
+  ~ShutdownBlock() {
+    if (window_) ShutdownBlockReasonDestroy(window_);
+  }
+  ShutdownBlock(const ShutdownBlock&) = delete;
+  ShutdownBlock& operator=(const ShutdownBlock&) = delete;
+
+ private:
+  static constexpr wchar_t kRunInProgress[] = L"Ripristino dei prodotti QUADRELL in corso";
+  HWND window_;
+};
+
 }  // namespace
 
 MainWindow::MainWindow(HINSTANCE instance) : instance_(instance) { chooseColours(); }
@@ -282,8 +300,11 @@ void MainWindow::raiseEvent(void (app::Form1::*procedure)()) {
     return;
   }
   eventRunning_ = true;
-  errors::runEventProcedure([&] { (form_->*procedure)(); },
-                            [&](const rt::Text& message) { endWithRuntimeError(message); });
+  {
+    const ShutdownBlock block(window_);
+    errors::runEventProcedure([&] { (form_->*procedure)(); },
+                              [&](const rt::Text& message) { endWithRuntimeError(message); });
+  }
   eventRunning_ = false;
   if (closeWhenIdle_) {
     closeWhenIdle_ = false;
@@ -399,6 +420,11 @@ LRESULT MainWindow::handle(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         closeWhenIdle_ = true;
         return 0;
       }
+      break;
+    case WM_QUERYENDSESSION:
+      // The end of the session waits for a run, as a close does: once Windows has its yes, it
+      // may end the process at any moment, between the two products' writes too.
+      if (eventRunning_) return FALSE;
       break;
     case WM_SETCURSOR:
       if (busy_) {

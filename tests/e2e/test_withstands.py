@@ -1,7 +1,8 @@
-"""What the utility withstands: DLLs planted beside it, clicks that arrive while a run is in
-progress, a report of a value too long for any screen, and a screen too small for the form."""
+"""What the utility withstands: DLLs planted beside it, clicks and a logoff that arrive while a run
+is in progress, a report of a value too long for any screen, and a screen too small for the form."""
 
 import shutil
+import time
 
 import pytest
 
@@ -58,6 +59,32 @@ def test_clicks_dispatched_during_a_run_start_nothing(start_utility, network):
     assert utility.running()
     utility.press(utility.message_box(), "OK")
     assert utility.wait_exit() == 0
+
+
+def test_the_end_of_the_session_waits_for_a_run(start_utility, registry, network, driver):
+    # Windows asks every window at logoff. Said yes during a run, it may end the process between
+    # the two products' writes; so the window says no until the lines show. The page keeps the
+    # run waiting for its answer, then the connection test to its server decides.
+    site = network.serve_site("ok", silent_for=8)
+    registry.prepare({(TESSARO, 32): {"DisplayVersion": "2.1.0.22", TESSARO.installer_value: FOLDER},
+                      (PERIZON, 32): {"DisplayVersion": "2.1.0", PERIZON.installer_value: "italiano"}},
+                     ("Tessaro", "Perizon"))
+    utility = start_utility()
+    driver("click", hwnd=utility.hwnd, id=CMD_OK)  # posted: the run goes on while the test asks
+    assert _within(20, lambda: site.requests), "the run never asked for the page"
+    assert utility.query_end_session() is False
+    assert _within(60, lambda: utility.results()), "the run never ended"
+    assert utility.results() == TESSARO.success_line + PERIZON.success_line
+    assert utility.query_end_session() is True
+
+
+def _within(seconds, condition):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.2)
+    return True
 
 
 def test_the_report_of_a_very_long_value_fits_the_screen(start_utility, registry, connected, report_component,

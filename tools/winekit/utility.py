@@ -95,6 +95,10 @@ class Utility:
         sends it when the user changes that setting; returns once the window has handled it."""
         return self._driver("setting-change", hwnd=self.hwnd, action=action)
 
+    def query_end_session(self):
+        """Asks the window, as Windows does at logoff, whether the session may end."""
+        return self._driver("query-end-session", hwnd=self.hwnd)["may_end"]
+
     def close(self, how="wm_close"):
         self._driver("close", hwnd=self.hwnd, how=how)
 

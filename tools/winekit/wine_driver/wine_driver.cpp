@@ -34,6 +34,8 @@
 //   setting-change  --hwnd H --action N    sends WM_SETTINGCHANGE with wParam N (the SPI_SET...
 //                                          number of the setting that changed); returns once H has
 //                                          handled it
+//   query-end-session  --hwnd H            sends WM_QUERYENDSESSION as at logoff, then WM_ENDSESSION
+//                                          (not ending); "may_end" is H's answer
 #include <windows.h>
 // needs windows.h first
 #include <sddl.h>
@@ -749,6 +751,19 @@ std::string settingChange(const Options& options) {
   return JsonObject().add("window_alive", jsonBool(IsWindow(window))).str();
 }
 
+// WM_QUERYENDSESSION as Windows sends it to every top-level window at logoff, and the window's
+// answer (TRUE: the session may end). The session does not end here, which Windows then tells
+// the window with WM_ENDSESSION.
+std::string queryEndSession(const Options& options) {
+  const HWND window = options.window();
+  DWORD_PTR answer = 0;
+  if (!SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, kSendTimeout, &answer))
+    throw std::runtime_error("the window did not answer");
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(window, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF, SMTO_NORMAL, kSendTimeout, &ignored);
+  return JsonObject().add("may_end", jsonBool(answer != 0)).str();
+}
+
 // ---------------------------------------------------------------------------------------------
 
 using Command = std::string (*)(const Options&);
@@ -761,6 +776,7 @@ const std::map<std::wstring, Command>& commands() {
       {L"press", &press},            {L"close", &close},       {L"wait-exit", &waitExit},
       {L"notify", &notify},          {L"windows", &windows},   {L"click-into", &clickIntoControl},
       {L"key-security", &keySecurity}, {L"set-sys-colors", &setSysColors}, {L"setting-change", &settingChange},
+      {L"query-end-session", &queryEndSession},
   };
   return table;
 }
