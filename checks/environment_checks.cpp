@@ -33,6 +33,27 @@ constexpr int32_t kReadyStateComplete = 4;
 // What a request cut off at its deadline fails with: WinINet's "operation timed out".
 constexpr int32_t kRequestTimedOut = static_cast<int32_t>(0x80072EE2u);
 
+// The proxy lookup is given at most the time of one of the request's phases.
+constexpr std::chrono::milliseconds kProxyLookupLimit{kPhaseTimeoutMs};
+// setProxy's first argument: use the proxy servers and bypass list given.
+constexpr int32_t kSetProxy = 2;
+
+// The proxy the user's Windows takes for `url`: the script's answer where there is a script
+// (found automatically or at the configured address), else the proxy set by hand; nothing for
+// a direct connection.
+std::optional<Proxy> usersProxyFor(ProxyLookup& lookup, rt::TextView url) {
+  const std::optional<UserProxySettings> settings = lookup.userSettings();
+  if (!settings) return std::nullopt;
+  if (settings->autoDetect || !settings->autoConfigUrl.empty()) {
+    if (std::optional<Proxy> answer = lookup.askScript(url, *settings, kProxyLookupLimit)) {
+      if (answer->servers.empty()) return std::nullopt;  // the script says DIRECT
+      return answer;
+    }
+  }
+  if (settings->fixed.servers.empty()) return std::nullopt;
+  return settings->fixed;
+}
+
 // The request object is created the first time anything touches it, the snapshot included.
 class CreatedOnFirstUse {
  public:
@@ -67,11 +88,13 @@ bool atMostThreshold(const Variant& parts, const Product& product) {
 }  // namespace
 
 EnvironmentChecks::EnvironmentChecks(registry::modRegistro& registry, rt::Automation& automation,
-                                     ConnectionTest& connection, RequestWait& wait, ProbeAddresses probes)
+                                     ConnectionTest& connection, RequestWait& wait, ProxyLookup& proxies,
+                                     ProbeAddresses probes)
     : registry_(registry),
       automation_(automation),
       connection_(connection),
       wait_(wait),
+      proxies_(proxies),
       probes_(std::move(probes)) {}
 
 // A 64-bit view read counts as nothing read when it gives "" or no value at all (Null).
@@ -89,6 +112,22 @@ void EnvironmentChecks::giveUp(const rt::ObjectRef& request) {
   requestsGivenUp_.push_back(request);
   try {
     request->call(u"abort", {});
+  } catch (...) {
+  }
+}
+
+// Windows' server request object goes out through WinHTTP, which ignores the user's Internet
+// Options: behind an office proxy it would find no way out, and the run would say there is no
+// Internet. So it is handed the proxy that the user's Windows uses for the web. Best effort:
+// nothing found, a request object without setProxy (Wine's follows the Internet Options by
+// itself), or one that refuses it, leaves the request as it was; nothing is reported, no failure
+// is left pending, and the page is still asked for.
+void EnvironmentChecks::goThroughUsersProxy(rt::AutomationObject& request, rt::TextView url) noexcept {
+  try {
+    const std::optional<Proxy> proxy = usersProxyFor(proxies_, url);
+    if (!proxy) return;
+    request.call(u"setProxy", {Variant(kSetProxy), proxy->servers,
+                               proxy->bypass.empty() ? rt::Argument::omitted() : rt::Argument(proxy->bypass)});
   } catch (...) {
   }
 }
@@ -113,6 +152,7 @@ int16_t EnvironmentChecks::ControllaConnessioneInternet() {
       {120, OnErrorGoTo{130}},
       // Returns when the answer is complete, or fails: also when the deadline cuts it off.
       {122, [&] {
+         goThroughUsersProxy(*xmlHttp.reference(), strIndirizzo);
          xmlHttp->call(u"send", {omitted});
          bool complete = false;
          try {

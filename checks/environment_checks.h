@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "registry/modRegistro.h"
@@ -31,6 +32,33 @@ class RequestWait {
   virtual bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) = 0;
 };
 
+// A proxy for a request: a list of servers (with their ports, or one per scheme, as Windows
+// writes them) and the hosts reached without it ("<local>" among them); no servers: direct.
+struct Proxy {
+  rt::Text servers;
+  rt::Text bypass;
+};
+
+// The proxy settings of the current user's Windows, as its Internet Options give them.
+struct UserProxySettings {
+  bool autoDetect = false;   // "Rileva automaticamente impostazioni"
+  rt::Text autoConfigUrl;    // the proxy script's address; empty: none
+  Proxy fixed;               // the proxy server set by hand; no servers: none
+};
+
+// The platform's proxy lookup for the connectivity page's request.
+class ProxyLookup {
+ public:
+  virtual ~ProxyLookup() = default;
+  // The current user's settings; nothing when they cannot be read.
+  virtual std::optional<UserProxySettings> userSettings() = 0;
+  // The proxy that the script found by automatic detection, or else the one at the settings'
+  // address, gives for `url`; nothing when there is no script, it cannot be fetched or run, or
+  // it has not answered when `limit` has passed.
+  virtual std::optional<Proxy> askScript(rt::TextView url, const UserProxySettings& settings,
+                                         std::chrono::milliseconds limit) = 0;
+};
+
 // Where the connectivity probes go: the maker's web server (probe 1 adds the path of its
 // connectivity page) and a public search engine's home page. Plain HTTP.
 struct ProbeAddresses {
@@ -44,7 +72,7 @@ inline constexpr char16_t kServerXmlHttp60[] = u"{88D96A0B-F192-11D4-A65F-004096
 class EnvironmentChecks {
  public:
   EnvironmentChecks(registry::modRegistro& registry, rt::Automation& automation, ConnectionTest& connection,
-                    RequestWait& wait, ProbeAddresses probes);
+                    RequestWait& wait, ProxyLookup& proxies, ProbeAddresses probes);
 
   // True (-1) as soon as one probe succeeds: the connectivity page answers with "ok" in its
   // text, or a connection to the maker's server, or to the search engine, can be made.
@@ -57,11 +85,13 @@ class EnvironmentChecks {
  private:
   rt::Text readView64(rt::TextView entry);
   void giveUp(const rt::ObjectRef& request);
+  void goThroughUsersProxy(rt::AutomationObject& request, rt::TextView url) noexcept;
 
   registry::modRegistro& registry_;
   rt::Automation& automation_;
   ConnectionTest& connection_;
   RequestWait& wait_;
+  ProxyLookup& proxies_;
   ProbeAddresses probes_;
   std::vector<rt::ObjectRef> requestsGivenUp_;  // aborted when cut off, released when the utility ends
 };

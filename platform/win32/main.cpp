@@ -16,6 +16,7 @@
 #include "platform/win32/request_wait.h"
 #include "platform/win32/system_library.h"
 #include "platform/win32/text_win32.h"
+#include "platform/win32/winhttp_proxy.h"
 #include "platform/win32/wininet_connection.h"
 #include "probe_addresses.h"
 #include "registry/modRegistro.h"
@@ -82,8 +83,9 @@ int run(HINSTANCE instance, int showCommand) {
   win32::Win32Registry registryApi(kRegistryView);
   win32::WininetConnectionTest connection;
   win32::MessageDispatchingWait requestWait;
+  win32::WinHttpProxyLookup proxies(requestWait);
   registry::modRegistro modRegistro(protocol, registryApi, automation);
-  checks::EnvironmentChecks checks(modRegistro, automation, connection, requestWait,
+  checks::EnvironmentChecks checks(modRegistro, automation, connection, requestWait, proxies,
                                    {kProbeSiteUrl, kProbeSearchUrl});
 
   win32::MainWindow window(instance);

@@ -8,6 +8,7 @@
 
 #include "checks/products.h"
 #include "fakes/fake_automation.h"
+#include "fakes/fake_proxy_lookup.h"
 #include "fakes/fake_registry.h"
 #include "fakes/fake_request_wait.h"
 #include "fakes/fake_wmi.h"
@@ -45,11 +46,13 @@ class ChecksTest : public ::testing::Test {
   ChecksTest() { serveConnectivityPage(Variant(u"ok")); }
 
   // The request object answers `responseText` with `page`; a failing `send` when `sendFails`.
-  // It is complete at the `completeAtPoll`th question, never when that is 0.
-  void serveConnectivityPage(Variant page, int32_t sendFails = 0, int completeAtPoll = 1) {
+  // It is complete at the `completeAtPoll`th question, never when that is 0. Its setProxy fails
+  // with `setProxyFails` when that is set, as Wine's object, which has none, fails with 438.
+  void serveConnectivityPage(Variant page, int32_t sendFails = 0, int completeAtPoll = 1, int32_t setProxyFails = 0) {
     auto polls = std::make_shared<int>(0);
     automation.registerClass(checks::kServerXmlHttp60, [=](const fakes::RecordedCall& call, auto&) {
       if (call.member == u"send" && sendFails != 0) throw rt::RuntimeError({sendFails, u"", u"msxml6.dll", u"", 0});
+      if (call.member == u"setProxy" && setProxyFails != 0) rt::raise(setProxyFails);
       if (call.member == u"readyState") return Variant(int32_t{++*polls == completeAtPoll ? 4 : 3});
       if (call.member == u"responseText") return page;
       return Variant();
@@ -67,8 +70,9 @@ class ChecksTest : public ::testing::Test {
   fakes::FakeWmiRegistry wmi{automation};
   FakeConnectionTest connection;
   fakes::FakeRequestWait wait;
+  fakes::FakeProxyLookup proxies;
   registry::modRegistro module{errors::Protocol{state, reporter}, api, automation};
-  checks::EnvironmentChecks checks{module, automation, connection, wait, {kSite, kSearch}};
+  checks::EnvironmentChecks checks{module, automation, connection, wait, proxies, {kSite, kSearch}};
 };
 
 TEST_F(ChecksTest, TheConnectivityPageDecidesWhenItsTextHoldsOk) {
@@ -122,6 +126,65 @@ TEST_F(ChecksTest, TheRequestIsAGetWithTenSecondPhasesAndAFortySecondDeadline) {
   EXPECT_EQ(calls[4].member, u"responseText");
   EXPECT_EQ(calls[4].kind, rt::CallKind::PropertyGet);
   EXPECT_EQ(wait.limits, std::vector<std::chrono::milliseconds>{std::chrono::seconds(40)});
+}
+
+TEST_F(ChecksTest, ThePageIsAskedForThroughTheProxyTheUsersWindowsUsesForTheWeb) {
+  using checks::Proxy;
+  using checks::UserProxySettings;
+  const Proxy office{u"proxy.ufficio.example:8080", u"<local>;*.ufficio.example"};
+  const Proxy fromScript{u"pac-proxy.example:3128", u""};
+  struct Case {
+    const char* name;
+    std::optional<UserProxySettings> settings;
+    std::optional<Proxy> scriptAnswer;
+    int32_t setProxyFails;
+    std::optional<Proxy> handedOn;  // setProxy(2, servers, bypass); none: no setProxy call
+    bool scriptAsked;
+  };
+  const Case cases[] = {
+      {"settings unreadable", std::nullopt, std::nullopt, 0, std::nullopt, false},
+      {"no proxy", UserProxySettings{}, std::nullopt, 0, std::nullopt, false},
+      {"a proxy set by hand", UserProxySettings{false, u"", office}, std::nullopt, 0, office, false},
+      {"a script that names a proxy", UserProxySettings{false, u"http://wpad.ufficio.example/proxy.pac", office},
+       fromScript, 0, fromScript, true},
+      {"automatic detection, DIRECT", UserProxySettings{true, u"", office}, Proxy{}, 0, std::nullopt, true},
+      {"no script found: the proxy set by hand", UserProxySettings{true, u"", office}, std::nullopt, 0, office, true},
+      {"no script found, nothing set by hand", UserProxySettings{true, u"", {}}, std::nullopt, 0, std::nullopt, true},
+      {"a request object without setProxy", UserProxySettings{false, u"", office}, std::nullopt,
+       rt::kMemberNotSupported, office, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    automation.calls.clear();
+    serveConnectivityPage(Variant(u"ok"), 0, 1, c.setProxyFails);
+    proxies.settings = c.settings;
+    proxies.scriptAnswer = c.scriptAnswer;
+    proxies.asked.clear();
+    EXPECT_EQ(checks.ControllaConnessioneInternet(), -1) << "the page decided";
+    EXPECT_TRUE(connection.asked.empty());
+
+    std::vector<fakes::RecordedCall> calls = automation.callsOn(checks::kServerXmlHttp60);
+    const auto setProxy = std::find_if(calls.begin(), calls.end(), [](const auto& call) { return call.member == u"setProxy"; });
+    const auto send = std::find_if(calls.begin(), calls.end(), [](const auto& call) { return call.member == u"send"; });
+    ASSERT_NE(send, calls.end());
+    if (!c.handedOn) {
+      EXPECT_EQ(setProxy, calls.end());
+    } else {
+      ASSERT_NE(setProxy, calls.end());
+      EXPECT_LT(setProxy, send);
+      EXPECT_EQ(setProxy->arguments[0], Variant(int32_t{2}));
+      EXPECT_EQ(setProxy->arguments[1], Variant(c.handedOn->servers));
+      EXPECT_EQ(setProxy->omitted[2], c.handedOn->bypass.empty()) << "no bypass list: none passed";
+      EXPECT_EQ(setProxy->arguments[2], c.handedOn->bypass.empty() ? Variant() : Variant(c.handedOn->bypass));
+    }
+    ASSERT_EQ(proxies.asked.size(), c.scriptAsked ? 1u : 0u);
+    if (c.scriptAsked) {
+      EXPECT_EQ(proxies.asked[0].url, u"http://127.0.0.1:8001/controlloconnessione");
+      EXPECT_EQ(proxies.asked[0].limit, std::chrono::seconds(10));
+    }
+    EXPECT_FALSE(state.failurePending());
+  }
+  EXPECT_TRUE(reporter.reports.empty());
 }
 
 TEST_F(ChecksTest, TheForcedConnectionTestsFollowInOrder) {

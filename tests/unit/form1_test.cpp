@@ -4,6 +4,7 @@
 
 #include "checks/products.h"
 #include "fakes/fake_automation.h"
+#include "fakes/fake_proxy_lookup.h"
 #include "fakes/fake_registry.h"
 #include "fakes/fake_request_wait.h"
 #include "fakes/fake_wmi.h"
@@ -94,8 +95,9 @@ class RestoreTest : public ::testing::Test {
   fakes::FakeWmiRegistry wmi{automation};
   NoConnection connection;
   fakes::FakeRequestWait wait;
+  fakes::FakeProxyLookup proxies;
   registry::modRegistro modRegistro{errors::Protocol{state, reporter}, api, automation};
-  checks::EnvironmentChecks checks{modRegistro, automation, connection, wait,
+  checks::EnvironmentChecks checks{modRegistro, automation, connection, wait, proxies,
                                    {u"http://127.0.0.1:1", u"http://127.0.0.1:2"}};
   FakeWindow window;
   app::Form1 form{errors::Protocol{state, reporter}, window, modRegistro, checks};

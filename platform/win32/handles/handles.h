@@ -73,6 +73,13 @@ struct screen_dc {
   static void close(HDC dc) noexcept { ReleaseDC(nullptr, dc); }
 };
 
+// A string that a Windows function allocated with GlobalAlloc and hands to the caller to free.
+struct global_string {
+  using type = LPWSTR;
+  static LPWSTR invalid() noexcept { return nullptr; }
+  static void close(LPWSTR text) noexcept { GlobalFree(text); }
+};
+
 }  // namespace traits
 
 using unique_hkey = unique_any<traits::null_is_none<HKEY, &RegCloseKey>>;
@@ -83,6 +90,7 @@ using unique_hfont = unique_any<traits::null_is_none<HFONT, &DeleteObject>>;
 using unique_hbrush = unique_any<traits::null_is_none<HBRUSH, &DeleteObject>>;
 using unique_hpen = unique_any<traits::null_is_none<HPEN, &DeleteObject>>;
 using unique_screen_dc = unique_any<traits::screen_dc>;
+using unique_global_string = unique_any<traits::global_string>;
 using unique_bstr = unique_any<traits::null_is_none<BSTR, &SysFreeString>>;
 using unique_safearray = unique_any<traits::null_is_none<SAFEARRAY*, &SafeArrayDestroy>>;
 

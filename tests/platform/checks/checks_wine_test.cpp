@@ -9,6 +9,7 @@
 #include "platform/win32/com/com_automation.h"
 #include "platform/win32/registry_win32.h"
 #include "platform/win32/request_wait.h"
+#include "platform/win32/winhttp_proxy.h"
 #include "platform/win32/wininet_connection.h"
 #include "support/loopback_http_server.h"
 #include "support/registry_sandbox.h"
@@ -28,7 +29,7 @@ rt::Text address(unsigned short port) {
 class ChecksWineTest : public ::testing::Test {
  protected:
   int16_t connectivity(unsigned short site, unsigned short search) {
-    checks::EnvironmentChecks checks(module, automation, connection, wait, {address(site), address(search)});
+    checks::EnvironmentChecks checks(module, automation, connection, wait, proxies, {address(site), address(search)});
     return checks.ControllaConnessioneInternet();
   }
 
@@ -38,6 +39,7 @@ class ChecksWineTest : public ::testing::Test {
   com::ComAutomation automation;
   win32::WininetConnectionTest connection;
   win32::MessageDispatchingWait wait;
+  win32::WinHttpProxyLookup proxies{wait};
   registry::modRegistro module{errors::Protocol{state, reporter}, api, automation};
 };
 
@@ -104,7 +106,7 @@ class GateWineTest : public ChecksWineTest {
   static constexpr wchar_t kPerizon[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QUADRELL Perizon_is1";
 
   RegistrySandbox sandbox{{{HKEY_LOCAL_MACHINE, kTessaro}, {HKEY_LOCAL_MACHINE, kPerizon}}};
-  checks::EnvironmentChecks checks{module, automation, connection, wait,
+  checks::EnvironmentChecks checks{module, automation, connection, wait, proxies,
                                    {u"http://127.0.0.1:1", u"http://127.0.0.1:1"}};
 
   static void install(const wchar_t* entry, const wchar_t* version, REGSAM view) {
