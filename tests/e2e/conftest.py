@@ -37,7 +37,7 @@ sys.path.insert(0, str(REPO_ROOT / "tools"))
 
 from winekit import builds  # noqa: E402
 from winekit.driver import Driver  # noqa: E402
-from winekit.registry import TEST_HOOKS_KEY, Registry  # noqa: E402
+from winekit.registry import INTERNET_SETTINGS, TEST_HOOKS_KEY, Registry  # noqa: E402
 from winekit.servers import ConnectivityPage, Listener, probe_lock  # noqa: E402
 from winekit.utility import Utility  # noqa: E402
 from winekit.wine import WineSession, Xvfb, prefix_lock, windows_path  # noqa: E402
@@ -110,8 +110,12 @@ def wine(display):
         # The DPI a case sets is put back when it ends; a session that was killed meanwhile
         # must not leave it to the next one.
         session.run(["reg", "delete", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/f"])
-        # So must the test hooks a case sets (the system colours it sets go with the server).
+        # So must the test hooks a case sets (the system colours it sets go with the server),
+        # and a proxy it names.
         session.run(["reg", "delete", TEST_HOOKS_KEY, "/f"])
+        for key, value in ((INTERNET_SETTINGS, "ProxyServer"), (INTERNET_SETTINGS + r"\Connections",
+                                                                 "DefaultConnectionSettings")):
+            session.run(["reg", "delete", key, "/v", value, "/f"])
         try:
             yield session
         finally:

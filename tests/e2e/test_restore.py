@@ -8,6 +8,7 @@ import time
 import pytest
 
 from winekit.registry import PERIZON, TESSARO, Value
+from winekit.servers import ConnectivityPage
 from winekit.utility import APP_TITLE
 from winekit.wine import windows_path
 
@@ -56,6 +57,7 @@ class Case:
     results: str = ""
     settings_after: dict = dataclasses.field(default_factory=lambda: dict(NOTHING_WRITTEN))
     read_only: tuple = ()  # products whose settings key the user may read but not write
+    env: dict = None       # TEST.exe's environment beyond the session's
 
 
 RESTORE_CASES = [
@@ -137,6 +139,11 @@ RESTORE_CASES = [
          results=TESSARO.not_needed_line + PERIZON.not_needed_line),
     Case("no_installer_entries", {},
          results=TESSARO.not_needed_line + PERIZON.problem_line),
+    # WMI broken (its scripting objects cannot be created) for a user without Perizon: WMI is
+    # not asked about a Perizon that is not there, so nobody is shown a report.
+    Case("tessaro_only_and_wmi_broken", {(TESSARO, 32): installer(TESSARO, NEEDED[TESSARO], FOLDER)},
+         configuration=("Tessaro",), env={"WINEDLLOVERRIDES": "mscoree,mshtml=;wbemdisp="},
+         results=TESSARO.success_line, settings_after={TESSARO: written(TESSARO, FOLDER), PERIZON: None}),
     # A locked-down profile: the key opens, the value cannot be set. Nothing was restored.
     Case("settings_key_read_only", both_needed(), settings_before={TESSARO: {}}, read_only=(TESSARO,),
          results=TESSARO.problem_line + PERIZON.success_line,
@@ -156,12 +163,12 @@ def read_only(driver, key):
 
 
 @pytest.mark.parametrize("case", RESTORE_CASES, ids=lambda case: case.name)
-def test_restore_outcome(case, start_utility, registry, connected, driver):
+def test_restore_outcome(case, start_utility, registry, connected, driver, report_component):
     registry.prepare(case.installer, case.configuration, case.settings_before)
     with contextlib.ExitStack() as locked:
         for product in case.read_only:
             locked.enter_context(read_only(driver, product.settings_key))
-        utility = start_utility()
+        utility = start_utility(env=case.env)
         assert utility.run_restore() == case.results
     assert registry.settings() == case.settings_after
     assert utility.running()
@@ -274,6 +281,39 @@ def test_no_connection_shows_a_message_and_ends(start_utility, registry, network
     assert utility.wait_exit() == 0
     assert registry.settings() == NOTHING_WRITTEN
     assert utility.report_calls() == []
+
+
+PROXY = ("127.0.0.1", 47803)
+
+
+@contextlib.contextmanager
+def user_proxy(registry, address):
+    """The user's Internet Options name a proxy at `address` while the case runs."""
+    registry.set_user_proxy(f"{address[0]}:{address[1]}")
+    try:
+        yield
+    finally:
+        registry.set_user_proxy(None)
+
+
+def test_behind_a_proxy_the_page_is_asked_for_through_it(start_utility, registry, network, report_component):
+    # Nothing answers on the probe addresses: the only way out is the proxy that the user's
+    # Internet Options name. Windows' request object would go direct unless it is handed that
+    # proxy; Wine's follows the Internet Options by itself and has no setProxy, so here this case
+    # guards that looking the proxy up and handing it on changes nothing else (no report, both
+    # products restored). That the proxy is handed on is shown by environment_checks_test.cpp.
+    registry.prepare(both_needed(), FULL_KEYS)
+    proxy = ConnectivityPage(PROXY, "ok")
+    try:
+        with user_proxy(registry, PROXY):
+            utility = start_utility()
+            assert utility.run_restore() == BOTH_RESTORED
+    finally:
+        proxy.stop()
+    assert registry.settings() == BOTH_WRITTEN
+    assert reports(utility) == []
+    (request,) = proxy.requests
+    assert request.startswith("GET http://") and request.endswith("/controlloconnessione HTTP/1.1"), request
 
 
 # --- failures handed to the error-report component

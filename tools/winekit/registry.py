@@ -17,6 +17,8 @@ UNINSTALL = r"Microsoft\Windows\CurrentVersion\Uninstall"
 VIEW_ROOTS = {32: HKLM + r"\Software\Wow6432Node", 64: HKLM + r"\Software"}
 CONFIGURATION_ROOT = HKCU + r"\Software\OKRAN"
 SETTINGS_PARENT = HKCU + r"\Software\Microsoft\Windows\CurrentVersion"
+# The user's Internet Options.
+INTERNET_SETTINGS = HKCU + r"\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
 # Where the test build's TEST.exe reads its registry test hooks (builds.TEST_HOOKS).
 TEST_HOOKS_KEY = HKCU + r"\Software\PatchQUADRELL-Test"
 
@@ -184,6 +186,27 @@ class Registry:
         """The DPI Wine gives the programs started from now on; None gives back its default (96)."""
         data = "-" if dpi is None else f"dword:{dpi:08x}"
         self._import("dpi.reg", [rf'[{HKCU}\Control Panel\Desktop]' + f'\r\n"LogPixels"={data}'], "set the DPI")
+
+    def set_user_proxy(self, server):
+        """The user's Internet Options with a proxy server set by hand ("host:port"; None: no
+        proxy), written as Windows writes them: ProxyEnable and ProxyServer, which WinINet reads,
+        and Connections\\DefaultConnectionSettings, which WinHTTP reads."""
+        if server is None:
+            self._import("proxy.reg", [f'[{INTERNET_SETTINGS}]\r\n"ProxyEnable"=dword:00000000\r\n"ProxyServer"=-',
+                                       f'[{INTERNET_SETTINGS}\\Connections]\r\n"DefaultConnectionSettings"=-'],
+                         "remove the proxy")
+            return
+        def counted(text):
+            return len(text).to_bytes(4, "little") + text.encode("ascii")
+        # Version 0x46, a change counter, the flags (direct and proxy), the proxy, its bypass
+        # list and the script address (both empty), then what Windows keeps of detection.
+        settings = (b"\x46\0\0\0" + (1).to_bytes(4, "little") + (3).to_bytes(4, "little") +
+                    counted(server) + counted("") + counted("") + bytes(32))
+        data = ",".join(f"{byte:02x}" for byte in settings)
+        self._import("proxy.reg", [f'[{INTERNET_SETTINGS}]\r\n"ProxyEnable"=dword:00000001\r\n'
+                                   f'"ProxyServer"={_reg_string(server)}',
+                                   f'[{INTERNET_SETTINGS}\\Connections]\r\n"DefaultConnectionSettings"=hex:{data}'],
+                     "set the proxy")
 
     def set_test_hook(self, name, value):
         """A registry test hook of the test build (a REG_DWORD under TEST_HOOKS_KEY): a running
