@@ -18,8 +18,8 @@ FOLDER = r"C:\Program Files (x86)\QUADRELL\Tessaro"
 def test_a_system_dll_beside_the_program_is_never_loaded(name, start_utility, build, network, registry, tmp_path):
     # TEST.exe run from a Downloads folder that also holds a DLL named as one of System32's, which
     # leaves a marker when loaded. Wine is told to prefer a DLL found beside the program, as
-    # Windows does for one that is no KnownDLL. The utility loads wininet itself; uxtheme comes
-    # with the first window, urlmon with the HTTP request object.
+    # Windows does for one that is no KnownDLL. The utility loads wininet itself, and winhttp for
+    # the user's proxy; uxtheme comes with the first window, urlmon with the HTTP request object.
     downloads = tmp_path / "Downloads"
     downloads.mkdir()
     shutil.copy(build.test_exe, downloads)
