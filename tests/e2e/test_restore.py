@@ -284,16 +284,17 @@ def test_no_connection_shows_a_message_and_ends(start_utility, registry, network
 
 
 PROXY = ("127.0.0.1", 47803)
+PROXY_SCRIPT = ("127.0.0.1", 47804)
 
 
 @contextlib.contextmanager
-def user_proxy(registry, address):
-    """The user's Internet Options name a proxy at `address` while the case runs."""
-    registry.set_user_proxy(f"{address[0]}:{address[1]}")
+def user_proxy(registry, **settings):
+    """The user's Internet Options name a proxy (registry.set_user_proxy) while the case runs."""
+    registry.set_user_proxy(**settings)
     try:
         yield
     finally:
-        registry.set_user_proxy(None)
+        registry.set_user_proxy()
 
 
 def test_behind_a_proxy_the_page_is_asked_for_through_it(start_utility, registry, network, report_component):
@@ -305,7 +306,7 @@ def test_behind_a_proxy_the_page_is_asked_for_through_it(start_utility, registry
     registry.prepare(both_needed(), FULL_KEYS)
     proxy = ConnectivityPage(PROXY, "ok")
     try:
-        with user_proxy(registry, PROXY):
+        with user_proxy(registry, server="%s:%d" % PROXY):
             utility = start_utility()
             assert utility.run_restore() == BOTH_RESTORED
     finally:
@@ -314,6 +315,27 @@ def test_behind_a_proxy_the_page_is_asked_for_through_it(start_utility, registry
     assert reports(utility) == []
     (request,) = proxy.requests
     assert request.startswith("GET http://") and request.endswith("/controlloconnessione HTTP/1.1"), request
+
+
+def test_a_proxy_script_that_never_answers_holds_the_run_10_seconds_at_most(start_utility, registry, connected,
+                                                                            report_component):
+    # The Internet Options name a proxy script whose server accepts and says nothing: the
+    # lookup is given up after 10 seconds and the page is asked for as it would be without one.
+    registry.prepare(both_needed(), FULL_KEYS)
+    script = ConnectivityPage(PROXY_SCRIPT, silent_for=60)
+    try:
+        with user_proxy(registry, script="http://%s:%d/proxy.pac" % PROXY_SCRIPT):
+            utility = start_utility()
+            clicked = time.monotonic()
+            assert utility.run_restore() == BOTH_RESTORED
+            assert time.monotonic() - clicked < 20
+            # The lookup given up may still wait for the script: the utility ends all the same.
+            utility.click_chiudi()
+            assert utility.wait_exit() == 0
+    finally:
+        script.stop()
+    assert script.requests == ["GET /proxy.pac HTTP/1.1"]
+    assert reports(utility) == []
 
 
 # --- failures handed to the error-report component

@@ -187,24 +187,31 @@ class Registry:
         data = "-" if dpi is None else f"dword:{dpi:08x}"
         self._import("dpi.reg", [rf'[{HKCU}\Control Panel\Desktop]' + f'\r\n"LogPixels"={data}'], "set the DPI")
 
-    def set_user_proxy(self, server):
-        """The user's Internet Options with a proxy server set by hand ("host:port"; None: no
-        proxy), written as Windows writes them: ProxyEnable and ProxyServer, which WinINet reads,
-        and Connections\\DefaultConnectionSettings, which WinHTTP reads."""
-        if server is None:
-            self._import("proxy.reg", [f'[{INTERNET_SETTINGS}]\r\n"ProxyEnable"=dword:00000000\r\n"ProxyServer"=-',
+    def set_user_proxy(self, server=None, script=None):
+        """The user's Internet Options: a proxy server set by hand ("host:port") and a proxy
+        script's address; neither gives back no proxy. Written as Windows writes them: the values
+        under Internet Settings, which WinINet reads, and Connections\\DefaultConnectionSettings,
+        which WinHTTP reads."""
+        if server is None and script is None:
+            self._import("proxy.reg", [f'[{INTERNET_SETTINGS}]\r\n"ProxyEnable"=dword:00000000\r\n'
+                                       '"ProxyServer"=-\r\n"AutoConfigURL"=-',
                                        f'[{INTERNET_SETTINGS}\\Connections]\r\n"DefaultConnectionSettings"=-'],
                          "remove the proxy")
             return
+
         def counted(text):
-            return len(text).to_bytes(4, "little") + text.encode("ascii")
-        # Version 0x46, a change counter, the flags (direct and proxy), the proxy, its bypass
-        # list and the script address (both empty), then what Windows keeps of detection.
-        settings = (b"\x46\0\0\0" + (1).to_bytes(4, "little") + (3).to_bytes(4, "little") +
-                    counted(server) + counted("") + counted("") + bytes(32))
+            return len(text or "").to_bytes(4, "little") + (text or "").encode("ascii")
+
+        # Version 0x46, a change counter, the flags (direct, by hand, script), the proxy, its
+        # bypass list and the script's address, then what Windows keeps of detection.
+        flags = 1 | (2 if server else 0) | (4 if script else 0)
+        settings = (b"\x46\0\0\0" + (1).to_bytes(4, "little") + flags.to_bytes(4, "little") +
+                    counted(server) + counted("") + counted(script) + bytes(32))
+        values = [f'"ProxyEnable"=dword:{1 if server else 0:08x}']
+        values += [f'"ProxyServer"={_reg_string(server)}'] if server else []
+        values += [f'"AutoConfigURL"={_reg_string(script)}'] if script else []
         data = ",".join(f"{byte:02x}" for byte in settings)
-        self._import("proxy.reg", [f'[{INTERNET_SETTINGS}]\r\n"ProxyEnable"=dword:00000001\r\n'
-                                   f'"ProxyServer"={_reg_string(server)}',
+        self._import("proxy.reg", ["\r\n".join([f"[{INTERNET_SETTINGS}]"] + values),
                                    f'[{INTERNET_SETTINGS}\\Connections]\r\n"DefaultConnectionSettings"=hex:{data}'],
                      "set the proxy")
 
