@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "errors/procedure.h"
 #include "errors/uncaught.h"
 #include "fakes/fake_automation.h"

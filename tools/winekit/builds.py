@@ -25,7 +25,7 @@ import zipfile
 TEST_HOOKS = ("PATCH_DPI_FALLBACK", "HighContrastOn")
 
 # The DLLs that tests/e2e/planted builds, each named as the System32 DLL it stands in for.
-PLANTED_DLLS = ("wininet.dll", "winhttp.dll", "uxtheme.dll", "urlmon.dll")
+PLANTED_DLLS = ("wininet.dll", "winhttp.dll", "uxtheme.dll", "urlmon.dll", "version.dll")
 
 
 @dataclasses.dataclass(frozen=True)

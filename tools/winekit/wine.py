@@ -7,8 +7,10 @@ through a pipe: it goes to a file, read once the program has ended.
 
 import contextlib
 import fcntl
+import functools
 import os
 import pathlib
+import re
 import select
 import shutil
 import subprocess
@@ -30,6 +32,20 @@ LAUNCH_FAILURE = "Application could not be started"
 
 class WinekitError(RuntimeError):
     """The Wine tooling itself could not do what was asked."""
+
+
+@functools.cache
+def wine_version():
+    """Wine's version as (major, minor): (8, 0) on Debian 12, (10, 0) on Debian 13."""
+    try:
+        output = subprocess.run([WINE64, "--version"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT, timeout=60).stdout.decode(errors="replace")
+    except OSError as error:
+        raise WinekitError(f"cannot run {WINE64}: {error}") from None
+    found = re.search(r"wine-(\d+)\.(\d+)", output)
+    if not found:
+        raise WinekitError(f"{WINE64} --version named no version: {output!r}")
+    return int(found[1]), int(found[2])
 
 
 def windows_path(path):
