@@ -120,19 +120,35 @@ def test_the_report_of_a_very_long_value_fits_the_screen(start_utility, registry
 
 
 
-@pytest.fixture
-def dpi_200_percent(registry, wine):
+def _system_dpi(registry, wine, dpi):
     # Wine 10 gives a LogPixels written while the server runs to new programs' system DPI only:
     # their windows and monitors stay at 96 until the server restarts (Wine 8 gave it everywhere
     # at once). So the server is restarted after each change; at the end, that also ends the
     # case's TEST.exe.
-    registry.set_system_dpi(192)
+    registry.set_system_dpi(dpi)
     wine.start()
     try:
         yield
     finally:
         registry.set_system_dpi(None)
         wine.start()
+
+
+@pytest.fixture
+def dpi_150_percent(registry, wine):
+    yield from _system_dpi(registry, wine, 144)
+
+
+@pytest.fixture
+def dpi_200_percent(registry, wine):
+    yield from _system_dpi(registry, wine, 192)
+
+
+def test_at_150_percent_the_form_is_laid_out_at_that_dpi_inside_the_frame_it_gets(start_utility, dpi_150_percent):
+    # The window's outer size is worked out with the frame Windows draws for it (at the window's
+    # DPI under per-monitor v2, at the system DPI otherwise): a frame worked out otherwise would
+    # leave a client area larger or smaller than the form's 12,180 x 1,890 twips.
+    assert start_utility().describe()["client"] == [1218, 189]
 
 
 @pytest.mark.parametrize("dpi_functions", DPI_FUNCTIONS)
