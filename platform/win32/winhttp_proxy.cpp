@@ -21,16 +21,19 @@ constexpr wchar_t kUserAgent[] = L"PatchQUADRELL-Windows10";
 
 rt::Text textOf(const handles::unique_global_string& owned) { return owned ? text(owned.get()) : rt::Text(); }
 
-// The WinHTTP functions a script lookup needs, from a winhttp.dll that this holder keeps loaded.
+// The WinHTTP functions the lookup needs, from a winhttp.dll that this holder keeps loaded.
 struct WinHttpFunctions {
   handles::unique_hmodule module = loadSystemLibrary(kWinHttp);
+  decltype(&WinHttpGetIEProxyConfigForCurrentUser) userSettings =
+      procedure<decltype(&WinHttpGetIEProxyConfigForCurrentUser)>(module.get(), "WinHttpGetIEProxyConfigForCurrentUser");
   decltype(&WinHttpOpen) open = procedure<decltype(&WinHttpOpen)>(module.get(), "WinHttpOpen");
   decltype(&WinHttpSetTimeouts) setTimeouts = procedure<decltype(&WinHttpSetTimeouts)>(module.get(), "WinHttpSetTimeouts");
   decltype(&WinHttpGetProxyForUrl) getProxyForUrl =
       procedure<decltype(&WinHttpGetProxyForUrl)>(module.get(), "WinHttpGetProxyForUrl");
   decltype(&WinHttpCloseHandle) closeHandle = procedure<decltype(&WinHttpCloseHandle)>(module.get(), "WinHttpCloseHandle");
 
-  bool complete() const { return open && setTimeouts && getProxyForUrl && closeHandle; }
+  // All that asking a script takes.
+  bool canAskScript() const { return open && setTimeouts && getProxyForUrl && closeHandle; }
 };
 
 // A WinHTTP session, closed with WinHttpCloseHandle.
@@ -132,12 +135,10 @@ DWORD WINAPI answerInBackground(void* parameter) noexcept {
 }  // namespace
 
 std::optional<checks::UserProxySettings> WinHttpProxyLookup::userSettings() {
-  const handles::unique_hmodule winhttp = loadSystemLibrary(kWinHttp);
-  const auto read = procedure<decltype(&WinHttpGetIEProxyConfigForCurrentUser)>(
-      winhttp.get(), "WinHttpGetIEProxyConfigForCurrentUser");
-  if (!read) return std::nullopt;
+  const WinHttpFunctions winhttp;
+  if (!winhttp.userSettings) return std::nullopt;
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
-  const BOOL got = read(&config);
+  const BOOL got = winhttp.userSettings(&config);
   // The strings are the caller's to free, whatever the answer.
   const handles::unique_global_string autoConfigUrl(config.lpszAutoConfigUrl);
   const handles::unique_global_string servers(config.lpszProxy);
@@ -150,7 +151,7 @@ std::optional<checks::UserProxySettings> WinHttpProxyLookup::userSettings() {
 std::optional<checks::Proxy> WinHttpProxyLookup::askScript(rt::TextView url, const checks::UserProxySettings& settings,
                                                            std::chrono::milliseconds limit) {
   const QuestionRef question(new ScriptQuestion(url, settings, static_cast<DWORD>(limit.count())));
-  if (!question->winhttp.complete()) return std::nullopt;
+  if (!question->winhttp.canAskScript()) return std::nullopt;
   question->hold();  // the thread's share
   const handles::unique_handle worker(CreateThread(nullptr, 0, &answerInBackground, question.get(), 0, nullptr));
   if (!worker) {

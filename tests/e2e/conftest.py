@@ -116,8 +116,9 @@ def wine(display):
         # So must the test hooks a case sets (the system colours it sets go with the server),
         # and a proxy it names.
         session.run(["reg", "delete", TEST_HOOKS_KEY, "/f"])
-        for key, value in ((INTERNET_SETTINGS, "ProxyServer"), (INTERNET_SETTINGS + r"\Connections",
-                                                                 "DefaultConnectionSettings")):
+        for key, value in ((INTERNET_SETTINGS, "ProxyEnable"), (INTERNET_SETTINGS, "ProxyServer"),
+                           (INTERNET_SETTINGS, "AutoConfigURL"),
+                           (INTERNET_SETTINGS + r"\Connections", "DefaultConnectionSettings")):
             session.run(["reg", "delete", key, "/v", value, "/f"])
         try:
             yield session
