@@ -11,8 +11,9 @@ this in scripts/probe-network's private network.
   size       the shipped 32-bit TEST.exe, stripped
 
 Two sections: the shipped win32 TEST.exe under WoW64 against 32-bit yardsticks (the win32-test
-preset's), where this machine runs 32-bit programs and the private network was made, and the
-win64 test build against 64-bit ones. Each round measures TEST.exe and its yardstick one right
+preset's), where this machine runs 32-bit programs natively and the private network was made
+(where they run only through an emulator, the emulator's time would be measured: the shipped
+build is then not measured, saying why), and the win64 test build against 64-bit ones. Each round measures TEST.exe and its yardstick one right
 after the other; a ratio is the median of the rounds' own ratios, so that how busy the machine
 is from one moment to the next cancels out.
 
@@ -118,6 +119,10 @@ def size_row():
 def main():
     shipped, test_build = builds.build(REPO_ROOT, "win32"), builds.build(REPO_ROOT, "win64")
     problem = builds.shipped_build_problem(REPO_ROOT) or shipped.unserved_probes()
+    emulated = None if problem else builds.emulated(REPO_ROOT)
+    if emulated:
+        problem = (f"32-bit programs run here only {emulated}, and an emulated time or working set "
+                   "measures the emulator, not TEST.exe")
     to_measure = [test_build] if problem else [shipped, test_build]
     # What the bench runs: the launcher, and of each build measured its TEST.exe with its probe
     # addresses and its two yardsticks; the shipped TEST.exe's size is reported in any case.

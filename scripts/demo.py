@@ -5,7 +5,8 @@ started. Run through scripts/run, which builds first and starts this in scripts/
 private network.
 
 It runs the shipped build, the win32 preset's TEST.exe, under WoW64 where it can: where this
-machine runs 32-bit programs and the private network was made, which maps the program's real
+machine runs 32-bit programs (natively, or through qemu-user's emulator, which scripts/run has
+registered, and then it says so) and the private network was made, which maps the program's real
 probe host names to loopback. Otherwise it runs the win64 test build and says why.
 
 With a display (DISPLAY set) you press Ok yourself and close the window when done. Without one
@@ -110,6 +111,10 @@ def main():
     say(f"TEST.exe: {build.test_exe.relative_to(REPO_ROOT)} "
         f"({'the shipped build' if build.name == 'win32' else 'the test build'}), "
         f"SHA-256 {builds.sha256(build.test_exe)}")
+    emulated = builds.emulated(REPO_ROOT) if build.bits == 32 else None
+    if emulated:
+        say(f"It runs emulated: this machine's kernel runs no 32-bit programs, so Wine's 32-bit half runs "
+            f"{emulated.removeprefix('emulated ')} (qemu-user).")
 
     prefix = DEMO / "wineprefix"
     scratch = DEMO / "scratch"

@@ -6,7 +6,10 @@ Every case runs twice, on each build (winekit.builds), with the ids win32 and wi
          holds (build/release/, kept by scripts/check-release), with the 32-bit report
          component and planted DLLs of the win32-test preset. Its probes go to the real host
          names, so its cases run only in the private network of scripts/probe-network, and only
-         where the machine runs 32-bit programs; elsewhere they skip, saying which is missing.
+         where the machine runs 32-bit programs: natively, or through qemu-user's i386 emulator,
+         which the session registers for as long as it runs where the kernel runs none and
+         nobody else has (scripts/with-i386). Elsewhere they skip, saying which is missing, or
+         fail where E2E_REQUIRE_SHIPPED is set, as scripts/test sets it.
   win64  the test build, which also reads the test hooks (the cases that need one run on it
          only).
 
@@ -16,6 +19,7 @@ and win32-test presets are built and scripts/check-release has run):
     scripts/probe-network /usr/bin/python3 -m pytest tests/e2e
 
 E2E_BUILDS      the builds to run the cases on (default: "win32 win64")
+E2E_REQUIRE_SHIPPED  when set, the shipped build's cases fail rather than skip where it cannot run
 E2E_DISPLAY     an X display to use instead of starting Xvfb
 E2E_PREFIX      the Wine prefix (default: build/e2e-prefix; made on first use, kept between runs)
 E2E_WINEDEBUG   WINEDEBUG for every Wine program (default: -all)
@@ -42,12 +46,26 @@ from winekit.servers import ConnectivityPage, Listener, probe_lock  # noqa: E402
 from winekit.utility import Utility  # noqa: E402
 from winekit.wine import WineSession, Xvfb, prefix_lock, windows_path  # noqa: E402
 
+BUILDS = os.environ.get("E2E_BUILDS", "win32 win64").split()
+
 
 def programs_run(build):
     """What the cases run of a build: TEST.exe with its probe addresses, the report component,
     and the DLLs planted beside TEST.exe."""
     return ([build.test_exe, build.probe_addresses, build.report_dll] +
             [build.planted(name) for name in builds.PLANTED_DLLS])
+
+
+@pytest.fixture(scope="session", autouse=True)
+def i386_programs():
+    """32-bit programs run for the whole session where the shipped build is among those run,
+    through the emulator where the kernel runs none: Wine runs some of its own 32-bit programs
+    as it makes the prefix, before any case starts the shipped build."""
+    if "win32" not in BUILDS:
+        yield
+        return
+    with builds.emulator_held(REPO_ROOT):
+        yield
 
 
 @pytest.fixture(scope="session")
@@ -66,6 +84,8 @@ def usable(name, win64_build):
         return win64_build
     shipped = builds.build(REPO_ROOT, "win32")
     problem = builds.shipped_build_problem(REPO_ROOT)
+    if problem and os.environ.get("E2E_REQUIRE_SHIPPED"):
+        pytest.fail(f"the shipped win32 TEST.exe cannot run here: {problem}", pytrace=False)
     if problem:
         pytest.skip(f"the shipped win32 TEST.exe cannot run here: {problem}")
     missing = shipped.missing(programs_run(shipped))
@@ -77,7 +97,7 @@ def usable(name, win64_build):
     return shipped
 
 
-@pytest.fixture(scope="session", params=os.environ.get("E2E_BUILDS", "win32 win64").split())
+@pytest.fixture(scope="session", params=BUILDS)
 def build(request, win64_build):
     """The build a case runs on. The session owns its probe addresses: cases that need them
     closed rely on no other run opening them."""

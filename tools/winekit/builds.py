@@ -10,6 +10,7 @@ win64  the test build: x86_64, its probes on 127.0.0.1, the test hooks compiled 
        registry view asked for with KEY_WOW64_32KEY.
 """
 
+import contextlib
 import dataclasses
 import hashlib
 import ipaddress
@@ -17,6 +18,7 @@ import os
 import pathlib
 import socket
 import subprocess
+import time
 import urllib.parse
 import zipfile
 
@@ -122,15 +124,55 @@ def build(repo_root, name):
     raise ValueError(f"no build {name!r}")
 
 
-def runs_32bit_programs(repo_root):
-    """None when this machine runs 32-bit programs; otherwise why not (scripts/runs-32bit)."""
+def how_32bit_programs_run(repo_root):
+    """(how, why not): how 32-bit programs run here, "native" or "emulated through EMULATOR"
+    (scripts/runs-32bit), with None for why not; or None and why they do not run."""
     result = subprocess.run([str(pathlib.Path(repo_root) / "scripts" / "runs-32bit")], stdin=subprocess.DEVNULL,
-                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
-    if result.returncode == 0:
-        if not os.path.exists("/usr/lib/wine/wine"):
-            return "Wine's 32-bit loader is not installed (Debian package wine32:i386; scripts/install-deps)"
-        return None
-    return result.stdout.decode(errors="replace").strip() or "scripts/runs-32bit failed"
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=60)
+    said = result.stdout.decode(errors="replace").strip()
+    if result.returncode != 0:
+        return None, said or "scripts/runs-32bit failed"
+    if not os.path.exists("/usr/lib/wine/wine"):
+        return None, "Wine's 32-bit loader is not installed (Debian package wine32:i386; scripts/install-deps)"
+    return said, None
+
+
+def runs_32bit_programs(repo_root):
+    """None when this machine runs 32-bit programs, natively or emulated; otherwise why not."""
+    return how_32bit_programs_run(repo_root)[1]
+
+
+def emulated(repo_root):
+    """How 32-bit programs run where that is through an emulator ("emulated through ..."), else
+    None. A time or a memory figure taken then measures the emulator too, not the program alone."""
+    how = how_32bit_programs_run(repo_root)[0]
+    return how if how and how.startswith("emulated") else None
+
+
+@contextlib.contextmanager
+def emulator_held(repo_root):
+    """Where this kernel runs no 32-bit programs and nothing has registered an emulator for them,
+    has scripts/with-i386 register qemu-user's for as long as the block runs (it says so in one
+    line); it goes when the block ends, or when this process does, however it ends."""
+    how, _ = how_32bit_programs_run(repo_root)
+    if how or not os.path.exists("/usr/lib/wine/wine"):
+        yield
+        return
+    # The holder runs cat on a pipe of ours: the pipe closes when this process ends, whatever
+    # ends it, and with it cat and the registration.
+    holder = subprocess.Popen([str(pathlib.Path(repo_root) / "scripts" / "with-i386"), "cat"],
+                              stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
+    try:
+        deadline = time.monotonic() + 60
+        while holder.poll() is None and runs_32bit_programs(repo_root) and time.monotonic() < deadline:
+            time.sleep(0.2)
+        yield
+    finally:
+        holder.stdin.close()
+        try:
+            holder.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            holder.terminate()
 
 
 def private_network_problem():
