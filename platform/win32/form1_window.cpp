@@ -159,24 +159,6 @@ LRESULT CALLBACK resultsBoxProcedure(HWND box, UINT message, WPARAM wParam, LPAR
   return CallWindowProcW(editProcedure, box, message, wParam, lParam);
 }
 
-// While a run is in progress the window asks Windows not to end the session, with the reason
-// that Windows lists on its "apps are preventing shutdown" screen; the reason goes when the run
-// ends. A window that Windows refuses it (Wine has none of this) is run as before.
-class ShutdownBlock {
- public:
-  explicit ShutdownBlock(HWND window)
-      : window_(window && ShutdownBlockReasonCreate(window, kRunInProgress) ? window : nullptr) {}
-  ~ShutdownBlock() {
-    if (window_) ShutdownBlockReasonDestroy(window_);
-  }
-  ShutdownBlock(const ShutdownBlock&) = delete;
-  ShutdownBlock& operator=(const ShutdownBlock&) = delete;
-
- private:
-  static constexpr wchar_t kRunInProgress[] = L"Ripristino dei prodotti QUADRELL in corso";
-  HWND window_;
-};
-
 }  // namespace
 
 MainWindow::MainWindow(HINSTANCE instance) : instance_(instance) { chooseColours(); }
@@ -300,11 +282,8 @@ void MainWindow::raiseEvent(void (app::Form1::*procedure)()) {
     return;
   }
   eventRunning_ = true;
-  {
-    const ShutdownBlock block(window_);
-    errors::runEventProcedure([&] { (form_->*procedure)(); },
-                              [&](const rt::Text& message) { endWithRuntimeError(message); });
-  }
+  errors::runEventProcedure([&] { (form_->*procedure)(); },
+                            [&](const rt::Text& message) { endWithRuntimeError(message); });
   eventRunning_ = false;
   if (closeWhenIdle_) {
     closeWhenIdle_ = false;
@@ -422,10 +401,11 @@ LRESULT MainWindow::handle(HWND window, UINT message, WPARAM wParam, LPARAM lPar
       }
       break;
     case WM_QUERYENDSESSION:
-      // The end of the session waits for a run, as a close does: once Windows has its yes, it
-      // may end the process at any moment, between the two products' writes too.
-      if (eventRunning_) return FALSE;
-      break;
+      // The session may always end, during a run too: each setting is one registry value set in
+      // one call, so a run cut short leaves each product as it was or restored, and the next run
+      // restores what is left. Holding the logoff would only make the user wait for the network
+      // or for a box nobody answers.
+      return TRUE;
     case WM_SETCURSOR:
       if (busy_) {
         SetCursor(LoadCursorW(nullptr, IDC_WAIT));
