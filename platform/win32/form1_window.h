@@ -64,6 +64,7 @@ class MainWindow final : public app::Form1Window {
   handles::unique_hfont resultsFont_;
   handles::unique_hfont buttonFont_;
   bool busy_ = false;
+  bool placing_ = false;  // create() is moving the window to where it is shown
   bool eventRunning_ = false;
   bool closeWhenIdle_ = false;
   int exitCode_ = 0;
