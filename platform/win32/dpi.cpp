@@ -51,11 +51,6 @@ DpiFunctions lookUp() {
   return functions;
 }
 
-const DpiFunctions& dpiFunctions() {
-  static const DpiFunctions functions = lookUp();
-  return functions;
-}
-
 // The DPI of the screen as a whole, which is the system DPI.
 UINT screenDpi() {
   const handles::unique_screen_dc screen(GetDC(nullptr));
@@ -65,24 +60,21 @@ UINT screenDpi() {
 
 }  // namespace
 
-UINT dpiForWindow(HWND window) {
-  const DpiFunctions& functions = dpiFunctions();
+const DpiFunctions& dpiFunctions() {
+  static const DpiFunctions functions = lookUp();
+  return functions;
+}
+
+UINT dpiOnMonitor(const DpiFunctions& functions, HWND window, HMONITOR monitor) {
   if (functions.getDpiForWindow) {
     if (const UINT dpi = functions.getDpiForWindow(window)) return dpi;
   }
-  if (functions.getDpiForMonitor) {
+  if (functions.getDpiForMonitor && monitor) {
     UINT x = 0;
     UINT y = 0;
-    if (SUCCEEDED(functions.getDpiForMonitor(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), MDT_EFFECTIVE_DPI,
-                                             &x, &y)) &&
-        x > 0)
-      return x;
+    if (SUCCEEDED(functions.getDpiForMonitor(monitor, MDT_EFFECTIVE_DPI, &x, &y)) && x > 0) return x;
   }
   return screenDpi();
-}
-
-void adjustWindowRectForDpi(HWND window, RECT& client, DWORD style, DWORD exStyle, UINT dpi) {
-  adjustWindowRectForDpi(dpiFunctions(), window, client, style, exStyle, dpi);
 }
 
 void adjustWindowRectForDpi(const DpiFunctions& functions, HWND window, RECT& client, DWORD style, DWORD exStyle,

@@ -8,15 +8,6 @@
 
 namespace win32 {
 
-// The DPI the window is laid out at.
-UINT dpiForWindow(HWND window);
-
-// The window rectangle that gives `client` as the client area of `window` at `dpi`, with the
-// frame Windows draws for it: at `dpi` where Windows scales the frame with the window's DPI
-// (per-monitor v2, 1703 and later), at the system DPI otherwise (per-monitor v1 on 1607, "true/pm"
-// on 1507 and 1511).
-void adjustWindowRectForDpi(HWND window, RECT& client, DWORD style, DWORD exStyle, UINT dpi);
-
 // The non-client metrics (the message font among them) at `dpi`; false when there are none.
 bool nonClientMetricsForDpi(NONCLIENTMETRICSW& metrics, UINT dpi);
 

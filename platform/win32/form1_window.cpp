@@ -7,6 +7,7 @@
 #include "platform/win32/dpi.h"
 #include "platform/win32/system_colours.h"
 #include "platform/win32/text_win32.h"
+#include "platform/win32/window_placement.h"
 
 namespace win32 {
 
@@ -39,6 +40,8 @@ constexpr Twips kText1Place{0, 0, 12135, 285};
 constexpr Twips kLblPlace{0, 360, 12135, 1050};
 constexpr Twips kCmdOkPlace{9960, 1440, 1005, 375};
 constexpr Twips kCmdAnnullaPlace{11160, 1440, 1005, 375};
+
+constexpr FormOutline kForm{kClientWidth, kClientHeight, kWindowStyle, kWindowExStyle};
 
 int pixels(int twips, UINT dpi) { return MulDiv(twips, static_cast<int>(dpi), 1440); }
 
@@ -110,42 +113,6 @@ void place(HWND control, const Twips& twips, UINT dpi) {
              pixels(twips.height, dpi), TRUE);
 }
 
-RECT workAreaOf(HMONITOR monitor) {
-  MONITORINFO info{};
-  info.cbSize = sizeof info;
-  if (GetMonitorInfoW(monitor, &info)) return info.rcWork;
-  return RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-}
-
-// The DPI the form is laid out at: the window's own, unless the form would then be larger than
-// the work area (200 % on a 1366 x 768 screen, say). Then the largest that fits, so that the
-// caption and both buttons stay on the screen; never less than 100 %, where the form is as
-// designed.
-UINT layoutDpiThatFits(HWND window, UINT dpi, const RECT& workArea) {
-  RECT frame{0, 0, 0, 0};
-  adjustWindowRectForDpi(window, frame, kWindowStyle, kWindowExStyle, dpi);
-  const auto fitting = [](LONG room, int twips) {
-    return room > 0 ? static_cast<UINT>(static_cast<long long>(room) * 1440 / twips) : 0u;
-  };
-  const UINT widest = fitting((workArea.right - workArea.left) - (frame.right - frame.left), kClientWidth);
-  const UINT tallest = fitting((workArea.bottom - workArea.top) - (frame.bottom - frame.top), kClientHeight);
-  const UINT fits = std::min({dpi, widest, tallest});
-  return std::max(fits, std::min(dpi, static_cast<UINT>(USER_DEFAULT_SCREEN_DPI)));
-}
-
-// `start` moved, if need be, so that `length` from it lies between `low` and `high`; when it is
-// longer, it starts at `low`.
-int keptWithin(int start, int length, LONG low, LONG high) {
-  return std::max(static_cast<int>(low), std::min(start, static_cast<int>(high) - length));
-}
-
-// The window rectangle of the form laid out at `layoutDpi`, with the frame of `dpi`.
-RECT windowRect(HWND window, UINT dpi, UINT layoutDpi) {
-  RECT frame{0, 0, pixels(kClientWidth, layoutDpi), pixels(kClientHeight, layoutDpi)};
-  adjustWindowRectForDpi(window, frame, kWindowStyle, kWindowExStyle, dpi);
-  return frame;
-}
-
 // The edit control's own window procedure, behind the results box.
 WNDPROC editProcedure = nullptr;
 
@@ -158,24 +125,6 @@ LRESULT CALLBACK resultsBoxProcedure(HWND box, UINT message, WPARAM wParam, LPAR
   if (message == WM_GETDLGCODE) return DLGC_WANTARROWS | DLGC_WANTCHARS | DLGC_HASSETSEL;
   return CallWindowProcW(editProcedure, box, message, wParam, lParam);
 }
-
-// While a run is in progress the window asks Windows not to end the session, with the reason
-// that Windows lists on its "apps are preventing shutdown" screen; the reason goes when the run
-// ends. A window that Windows refuses it (Wine has none of this) is run as before.
-class ShutdownBlock {
- public:
-  explicit ShutdownBlock(HWND window)
-      : window_(window && ShutdownBlockReasonCreate(window, kRunInProgress) ? window : nullptr) {}
-  ~ShutdownBlock() {
-    if (window_) ShutdownBlockReasonDestroy(window_);
-  }
-  ShutdownBlock(const ShutdownBlock&) = delete;
-  ShutdownBlock& operator=(const ShutdownBlock&) = delete;
-
- private:
-  static constexpr wchar_t kRunInProgress[] = L"Ripristino dei prodotti QUADRELL in corso";
-  HWND window_;
-};
 
 }  // namespace
 
@@ -204,23 +153,17 @@ bool MainWindow::create(app::Form1& form, int showCommand) {
   windowClass.lpszClassName = kWindowClass;
   if (!RegisterClassExW(&windowClass)) return false;
 
-  // Created hidden, then sized for its DPI and centred before it is shown.
+  // Created hidden, then placed, and laid out once for the DPI it has where it is shown. A
+  // WM_DPICHANGED that comes during the move (the window was created on a monitor of another
+  // scale) lays nothing out: the DPI it tells is the one the window has once moved, which the
+  // layout below uses.
   window_ = CreateWindowExW(kWindowExStyle, kWindowClass, kCaption, kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                             CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance_, this);
   if (!window_) return false;
   createControls();
-
-  // Centred on the (primary) screen, then moved into its work area if the taskbar would cover
-  // a part.
-  const UINT dpi = dpiForWindow(window_);
-  const RECT workArea = workAreaOf(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY));
-  const UINT layoutDpi = layoutDpiThatFits(window_, dpi, workArea);
-  const RECT frame = windowRect(window_, dpi, layoutDpi);
-  const int width = frame.right - frame.left;
-  const int height = frame.bottom - frame.top;
-  const int left = keptWithin((GetSystemMetrics(SM_CXSCREEN) - width) / 2, width, workArea.left, workArea.right);
-  const int top = keptWithin((GetSystemMetrics(SM_CYSCREEN) - height) / 2, height, workArea.top, workArea.bottom);
-  SetWindowPos(window_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  placing_ = true;
+  const UINT layoutDpi = placeOnPrimaryMonitor(dpiFunctions(), window_, kForm);
+  placing_ = false;
   layout(layoutDpi);
 
   ShowWindow(window_, showCommand);
@@ -300,11 +243,8 @@ void MainWindow::raiseEvent(void (app::Form1::*procedure)()) {
     return;
   }
   eventRunning_ = true;
-  {
-    const ShutdownBlock block(window_);
-    errors::runEventProcedure([&] { (form_->*procedure)(); },
-                              [&](const rt::Text& message) { endWithRuntimeError(message); });
-  }
+  errors::runEventProcedure([&] { (form_->*procedure)(); },
+                            [&](const rt::Text& message) { endWithRuntimeError(message); });
   eventRunning_ = false;
   if (closeWhenIdle_) {
     closeWhenIdle_ = false;
@@ -422,10 +362,11 @@ LRESULT MainWindow::handle(HWND window, UINT message, WPARAM wParam, LPARAM lPar
       }
       break;
     case WM_QUERYENDSESSION:
-      // The end of the session waits for a run, as a close does: once Windows has its yes, it
-      // may end the process at any moment, between the two products' writes too.
-      if (eventRunning_) return FALSE;
-      break;
+      // The session may always end, during a run too: each setting is one registry value set in
+      // one call, so a run cut short leaves each product as it was or restored, and the next run
+      // restores what is left. Holding the logoff would only make the user wait for the network
+      // or for a box nobody answers.
+      return TRUE;
     case WM_SETCURSOR:
       if (busy_) {
         SetCursor(LoadCursorW(nullptr, IDC_WAIT));
@@ -441,19 +382,12 @@ LRESULT MainWindow::handle(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         return 0;
       }
       break;
-    case WM_DPICHANGED: {
+    case WM_DPICHANGED:
       // Moved to a monitor of another DPI: Windows suggests where the window goes; its size is
       // worked out again, so that it also fits that monitor.
-      const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-      const UINT dpi = HIWORD(wParam);
-      const UINT layoutDpi =
-          layoutDpiThatFits(window, dpi, workAreaOf(MonitorFromRect(suggested, MONITOR_DEFAULTTONEAREST)));
-      const RECT frame = windowRect(window, dpi, layoutDpi);
-      SetWindowPos(window, nullptr, suggested->left, suggested->top, frame.right - frame.left,
-                   frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
-      layout(layoutDpi);
+      if (!placing_)
+        layout(placeAtNewDpi(dpiFunctions(), window, kForm, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam)));
       return 0;
-    }
     case WM_DESTROY:
       window_ = nullptr;
       text1_ = lbl_ = cmdOk_ = cmdAnnulla_ = nullptr;

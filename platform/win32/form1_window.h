@@ -46,8 +46,7 @@ class MainWindow final : public app::Form1Window {
   // Runs an event procedure; a failure that leaves it ends the utility with the run-time error
   // message. An event that arrives while one runs (from inside a message box, the report
   // dialog or a COM call that pumps messages) starts nothing: a second run would overwrite the
-  // failure the first one is reporting. A close asked for meanwhile waits for the run to end,
-  // and the end of the session is refused until then.
+  // failure the first one is reporting. A close asked for meanwhile waits for the run to end.
   void raiseEvent(void (app::Form1::*procedure)());
   void endWithRuntimeError(const rt::Text& message);
 
@@ -65,6 +64,7 @@ class MainWindow final : public app::Form1Window {
   handles::unique_hfont resultsFont_;
   handles::unique_hfont buttonFont_;
   bool busy_ = false;
+  bool placing_ = false;  // create() is moving the window to where it is shown
   bool eventRunning_ = false;
   bool closeWhenIdle_ = false;
   int exitCode_ = 0;

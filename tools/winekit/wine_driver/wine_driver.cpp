@@ -35,7 +35,8 @@
 //                                          number of the setting that changed); returns once H has
 //                                          handled it
 //   query-end-session  --hwnd H            sends WM_QUERYENDSESSION as at logoff, then WM_ENDSESSION
-//                                          (not ending); "may_end" is H's answer
+//                                          with H's answer, as when no other program refused;
+//                                          "may_end" is that answer
 #include <windows.h>
 // needs windows.h first
 #include <sddl.h>
@@ -752,15 +753,17 @@ std::string settingChange(const Options& options) {
 }
 
 // WM_QUERYENDSESSION as Windows sends it to every top-level window at logoff, and the window's
-// answer (TRUE: the session may end). The session does not end here, which Windows then tells
-// the window with WM_ENDSESSION.
+// answer (TRUE: the session may end). Windows then tells the window with WM_ENDSESSION whether
+// the session ends: here it does when the window agreed, as when every program agreed. After
+// that, ending the process is the caller's to do, as it is Windows' at any moment.
 std::string queryEndSession(const Options& options) {
   const HWND window = options.window();
   DWORD_PTR answer = 0;
   if (!SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, kSendTimeout, &answer))
     throw std::runtime_error("the window did not answer");
+  const WPARAM ending = answer != 0 ? TRUE : FALSE;
   DWORD_PTR ignored = 0;
-  SendMessageTimeoutW(window, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF, SMTO_NORMAL, kSendTimeout, &ignored);
+  SendMessageTimeoutW(window, WM_ENDSESSION, ending, ENDSESSION_LOGOFF, SMTO_NORMAL, kSendTimeout, &ignored);
   return JsonObject().add("may_end", jsonBool(answer != 0)).str();
 }
 
