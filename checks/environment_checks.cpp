@@ -1,8 +1,11 @@
 #include "checks/environment_checks.h"
 
+#include <algorithm>
+#include <exception>
 #include <utility>
 
 #include "checks/products.h"
+#include "checks/users_proxy.h"
 #include "errors/procedure.h"
 #include "runtime/conversions.h"
 
@@ -33,25 +36,29 @@ constexpr int32_t kReadyStateComplete = 4;
 // What a request cut off at its deadline fails with: WinINet's "operation timed out".
 constexpr int32_t kRequestTimedOut = static_cast<int32_t>(0x80072EE2u);
 
-// The proxy lookup is given at most the time of one of the request's phases.
-constexpr std::chrono::milliseconds kProxyLookupLimit{kPhaseTimeoutMs};
-// setProxy's first argument: use the proxy servers and bypass list given.
+// setProxy's first argument: use the proxy server given.
 constexpr int32_t kSetProxy = 2;
 
-// The proxy the user's Windows takes for `url`: the script's answer where there is a script
-// (found automatically or at the configured address), else the proxy set by hand; nothing for
-// a direct connection.
-std::optional<Proxy> usersProxyFor(ProxyLookup& lookup, rt::TextView url) {
-  const std::optional<UserProxySettings> settings = lookup.userSettings();
-  if (!settings) return std::nullopt;
-  if (settings->autoDetect || !settings->autoConfigUrl.empty()) {
-    if (std::optional<Proxy> answer = lookup.askScript(url, *settings, kProxyLookupLimit)) {
-      if (answer->servers.empty()) return std::nullopt;  // the script says DIRECT
-      return answer;
-    }
+// Windows' server request object goes out through WinHTTP, which ignores the user's Internet
+// Options: behind an office proxy it would find no way out, and the run would say there is no
+// Internet. So it is handed the proxy server that the user's Windows uses for the web, and no
+// bypass list: that was decided for this request already, and a form that WinHTTP refuses
+// must not make setProxy fail. Best effort: a request object without setProxy (Wine's follows
+// the Internet Options by itself), or one that refuses it, is left as it was; nothing is
+// reported and no failure is left pending. True when the request took the proxy.
+bool goThroughProxy(rt::AutomationObject& request, const std::optional<rt::Text>& server) noexcept {
+  if (!server) return false;
+  try {
+    request.call(u"setProxy", {Variant(kSetProxy), *server, rt::Argument::omitted()});
+    return true;
+  } catch (...) {
+    return false;
   }
-  if (settings->fixed.servers.empty()) return std::nullopt;
-  return settings->fixed;
+}
+
+// Any answer that says "ok" counts, whatever its status.
+bool pageSaysOk(rt::AutomationObject& request) {
+  return rt::findText(rt::toText(request.get(u"responseText")), u"ok") > 0;
 }
 
 // The request object is created the first time anything touches it, the snapshot included.
@@ -64,6 +71,8 @@ class CreatedOnFirstUse {
     if (!object_) object_ = automation_.createObject(classId_);
     return object_;
   }
+  // From now on the variable holds `other`, as after a second Set.
+  void replace(rt::ObjectRef other) { object_ = std::move(other); }
 
  private:
   rt::Automation& automation_;
@@ -116,19 +125,23 @@ void EnvironmentChecks::giveUp(const rt::ObjectRef& request) {
   }
 }
 
-// Windows' server request object goes out through WinHTTP, which ignores the user's Internet
-// Options: behind an office proxy it would find no way out, and the run would say there is no
-// Internet. So it is handed the proxy that the user's Windows uses for the web. Best effort:
-// nothing found, a request object without setProxy (Wine's follows the Internet Options by
-// itself), or one that refuses it, leaves the request as it was; nothing is reported, no failure
-// is left pending, and the page is still asked for.
-void EnvironmentChecks::goThroughUsersProxy(rt::AutomationObject& request, rt::TextView url) noexcept {
+// Sends the request and waits for its whole answer until `deadline`. Fails when the request
+// fails, and when the deadline cuts it off.
+void EnvironmentChecks::awaitPage(const rt::ObjectRef& request, std::chrono::steady_clock::time_point deadline) {
+  request->call(u"send", {rt::Argument::omitted()});
+  bool complete = false;
   try {
-    const std::optional<Proxy> proxy = usersProxyFor(proxies_, url);
-    if (!proxy) return;
-    request.call(u"setProxy", {Variant(kSetProxy), proxy->servers,
-                               proxy->bypass.empty() ? rt::Argument::omitted() : rt::Argument(proxy->bypass)});
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - wait_.now());
+    complete = wait_.waitUntil([&] { return rt::toLong(request->get(u"readyState")) == kReadyStateComplete; },
+                               std::max(left, std::chrono::milliseconds::zero()));
   } catch (...) {
+    // A request left running would go on receiving into memory until its server stops.
+    giveUp(request);
+    throw;
+  }
+  if (!complete) {
+    giveUp(request);
+    rt::raise(kRequestTimedOut, u"Timeout dell'operazione");
   }
 }
 
@@ -150,27 +163,43 @@ int16_t EnvironmentChecks::ControllaConnessioneInternet() {
       {118, [&] { xmlHttp->call(u"setTimeouts", {timeout, timeout, timeout, timeout}); }},
       // No answer from the connectivity page is no failure: the forced connection tests decide.
       {120, OnErrorGoTo{130}},
-      // Returns when the answer is complete, or fails: also when the deadline cuts it off.
+      // Returns when the answer is complete, or fails: also when the deadline cuts it off. The
+      // deadline holds for the page as a whole, a second request through a proxy included.
       {122, [&] {
-         goThroughUsersProxy(*xmlHttp.reference(), strIndirizzo);
-         xmlHttp->call(u"send", {omitted});
-         bool complete = false;
+         UsersProxy usersProxy(proxies_, wait_, strIndirizzo);
+         goThroughProxy(*xmlHttp.reference(), usersProxy.forFirstRequest());
+         const auto deadline = wait_.now() + kRequestDeadline;
+         if (!usersProxy.mayRetry()) {
+           awaitPage(xmlHttp.reference(), deadline);
+           return;
+         }
+         // Sent direct while discovery still looks for a proxy: a request that does not answer
+         // "ok" is sent once more through the proxy that discovery finds, if it finds one.
+         std::exception_ptr directFailure;
          try {
-           complete = wait_.waitUntil(
-               [&] { return rt::toLong(xmlHttp->get(u"readyState")) == kReadyStateComplete; }, kRequestDeadline);
+           awaitPage(xmlHttp.reference(), deadline);
+           if (pageSaysOk(*xmlHttp.reference())) return;
          } catch (...) {
-           // A request left running would go on receiving into memory until its server stops.
-           giveUp(xmlHttp.reference());
-           throw;
+           directFailure = std::current_exception();
          }
-         if (!complete) {
-           giveUp(xmlHttp.reference());
-           rt::raise(kRequestTimedOut, u"Timeout dell'operazione");
+         if (const std::optional<rt::Text> server = usersProxy.forRetry(deadline)) {
+           rt::ObjectRef second;
+           try {
+             second = automation_.createObject(kServerXmlHttp60);
+             second->call(u"open", {u"GET", strIndirizzo, Variant::boolean(true), omitted, omitted});
+             second->call(u"setTimeouts", {timeout, timeout, timeout, timeout});
+           } catch (...) {
+             second.reset();
+           }
+           if (second && goThroughProxy(*second, server)) {
+             xmlHttp.replace(second);
+             awaitPage(second, deadline);
+             return;
+           }
          }
+         if (directFailure) std::rethrow_exception(directFailure);
        }},
-      // Any answer that says "ok" counts, whatever its status.
-      {124, If{[&] { return rt::findText(rt::toText(xmlHttp->get(u"responseText")), u"ok") > 0; }, goTo(126),
-               goTo(130)}},
+      {124, If{[&] { return pageSaysOk(*xmlHttp.reference()); }, goTo(126), goTo(130)}},
       {126, [&] { result = rt::kTrue; }, leave},
       {130, If{[&] { return connection_.InternetCheckConnection(probes_.site) != 0; }, goTo(132), goTo(135)}},
       {132, [&] { result = rt::kTrue; }, leave},

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -30,6 +31,8 @@ class RequestWait {
   // Asks `done` between messages until it answers true (then true), or until `limit` has passed
   // (then false), however many messages keep arriving.
   virtual bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) = 0;
+  // The time now, on the clock that the limits are measured by.
+  virtual std::chrono::steady_clock::time_point now() = 0;
 };
 
 // A proxy for a request: a list of servers (with their ports, or one per scheme, as Windows
@@ -46,17 +49,49 @@ struct UserProxySettings {
   Proxy fixed;               // the proxy server set by hand; no servers: none
 };
 
+// Where a proxy script comes from.
+enum class ScriptSource {
+  Discovery,          // found by automatic detection (WPAD: DHCP, then DNS)
+  ConfiguredAddress,  // at the address the user's settings name
+};
+
+// One question for a proxy script: which proxy the request for `url` goes through.
+struct ScriptQuestion {
+  rt::Text url;
+  ScriptSource source = ScriptSource::Discovery;
+  rt::Text scriptAddress;          // the configured address; empty for discovery
+  bool logOnIfChallenged = false;  // the user's logon offered to a script server that asks for one
+};
+
+// What asking a proxy script gave.
+struct ScriptAnswer {
+  enum class Outcome {
+    Answered,       // the script's answer is `proxy`; no servers: DIRECT
+    LogOnRequired,  // the script's server asked for a logon, and none was offered
+    NoAnswer,       // no script found, fetched or run
+  };
+  Outcome outcome = Outcome::NoAnswer;
+  Proxy proxy;
+};
+
+// A question for a proxy script that is being answered in the background.
+class PendingAnswer {
+ public:
+  virtual ~PendingAnswer() = default;
+  // The answer once there is one; nothing while the script is still being found, fetched or run.
+  virtual std::optional<ScriptAnswer> answer() = 0;
+};
+
 // The platform's proxy lookup for the connectivity page's request.
 class ProxyLookup {
  public:
   virtual ~ProxyLookup() = default;
   // The current user's settings; nothing when they cannot be read.
   virtual std::optional<UserProxySettings> userSettings() = 0;
-  // The proxy that the script found by automatic detection, or else the one at the settings'
-  // address, gives for `url`; nothing when there is no script, it cannot be fetched or run, or
-  // it has not answered when `limit` has passed.
-  virtual std::optional<Proxy> askScript(rt::TextView url, const UserProxySettings& settings,
-                                         std::chrono::milliseconds limit) = 0;
+  // Starts answering `question` in the background; nothing when that cannot be started.
+  // Neither finding nor running a script has a time limit of its own: whoever asks decides how
+  // long to wait for it, and a question no longer waited for ends by itself.
+  virtual std::unique_ptr<PendingAnswer> ask(const ScriptQuestion& question) = 0;
 };
 
 // Where the connectivity probes go: the maker's web server (probe 1 adds the path of its
@@ -85,7 +120,7 @@ class EnvironmentChecks {
  private:
   rt::Text readView64(rt::TextView entry);
   void giveUp(const rt::ObjectRef& request);
-  void goThroughUsersProxy(rt::AutomationObject& request, rt::TextView url) noexcept;
+  void awaitPage(const rt::ObjectRef& request, std::chrono::steady_clock::time_point deadline);
 
   registry::modRegistro& registry_;
   rt::Automation& automation_;

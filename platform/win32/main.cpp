@@ -83,7 +83,7 @@ int run(HINSTANCE instance, int showCommand) {
   win32::Win32Registry registryApi(kRegistryView);
   win32::WininetConnectionTest connection;
   win32::MessageDispatchingWait requestWait;
-  win32::WinHttpProxyLookup proxies(requestWait);
+  win32::WinHttpProxyLookup proxies;
   registry::modRegistro modRegistro(protocol, registryApi, automation);
   checks::EnvironmentChecks checks(modRegistro, automation, connection, requestWait, proxies,
                                    {kProbeSiteUrl, kProbeSearchUrl});

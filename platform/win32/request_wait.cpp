@@ -15,6 +15,11 @@ constexpr ULONGLONG kLongestSleepMs = 50;
 
 }  // namespace
 
+// The clock of the waits themselves.
+std::chrono::steady_clock::time_point MessageDispatchingWait::now() {
+  return std::chrono::steady_clock::time_point(std::chrono::milliseconds(GetTickCount64()));
+}
+
 bool MessageDispatchingWait::waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
   const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(std::max<long long>(limit.count(), 0));
   bool quit = false;

@@ -12,6 +12,7 @@ namespace win32 {
 class MessageDispatchingWait final : public checks::RequestWait {
  public:
   bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) override;
+  std::chrono::steady_clock::time_point now() override;
 };
 
 }  // namespace win32

@@ -53,23 +53,26 @@ class Session {
   HINTERNET handle_;
 };
 
-// One question for the proxy script, shared by the run that asks it and the thread that finds
+// The time each WinHTTP step of a script's download may take: the run waits no longer for it.
+constexpr int kScriptTimeoutMs = 10000;
+
+// One question for a proxy script, shared by the run that asks it and the thread that finds
 // the answer. Whichever lets go of it last frees it: a thread still busy when the run stopped
 // waiting ends by itself, and leaves nothing behind.
 class ScriptQuestion {
  public:
-  ScriptQuestion(rt::TextView forUrl, const checks::UserProxySettings& settings, DWORD limitMs)
-      : url(wide(forUrl)), autoConfigUrl(wide(settings.autoConfigUrl)), autoDetect(settings.autoDetect),
-        timeoutMs(limitMs) {}
+  explicit ScriptQuestion(const checks::ScriptQuestion& question)
+      : url(wide(question.url)), scriptAddress(wide(question.scriptAddress)),
+        discovery(question.source == checks::ScriptSource::Discovery), logOn(question.logOnIfChallenged) {}
 
   const std::wstring url;
-  const std::wstring autoConfigUrl;
-  const bool autoDetect;
-  const DWORD timeoutMs;
+  const std::wstring scriptAddress;
+  const bool discovery;
+  const bool logOn;
   const WinHttpFunctions winhttp;
 
   // Written by the thread before it sets `answered`, read by the run only after that.
-  std::optional<checks::Proxy> answer;
+  checks::ScriptAnswer answer;
   std::atomic<bool> answered{false};
 
   void hold() noexcept { holders_.fetch_add(1, std::memory_order_relaxed); }
@@ -86,39 +89,35 @@ struct Release {
 };
 using QuestionRef = std::unique_ptr<ScriptQuestion, Release>;
 
-// What the script answers: found by automatic detection first, as Windows tries it before a
-// configured script, then the one at the configured address. Each is asked on its own (Wine
-// refuses the two together). The user's logon is not offered to whoever serves the script.
-std::optional<checks::Proxy> answerOf(const ScriptQuestion& question) {
+// What the script answers. Discovery and the configured address are asked one at a time (Wine
+// refuses the two together), and a script found by discovery is never offered the user's logon.
+checks::ScriptAnswer answerOf(const ScriptQuestion& question) {
+  using Outcome = checks::ScriptAnswer::Outcome;
   const WinHttpFunctions& winhttp = question.winhttp;
   // A session that goes nowhere itself: it only fetches the script.
   const Session session(winhttp, winhttp.open(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                               WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!session.get()) return std::nullopt;
-  const int timeout = static_cast<int>(question.timeoutMs);
-  winhttp.setTimeouts(session.get(), timeout, timeout, timeout, timeout);
+  if (!session.get()) return {};
+  winhttp.setTimeouts(session.get(), kScriptTimeoutMs, kScriptTimeoutMs, kScriptTimeoutMs, kScriptTimeoutMs);
 
-  WINHTTP_AUTOPROXY_OPTIONS ways[2] = {};
-  size_t count = 0;
-  if (question.autoDetect) {
-    ways[count].dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
-    ways[count++].dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+  WINHTTP_AUTOPROXY_OPTIONS options{};
+  if (question.discovery) {
+    options.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
+    options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+  } else {
+    options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
+    options.lpszAutoConfigUrl = question.scriptAddress.c_str();
+    options.fAutoLogonIfChallenged = question.logOn ? TRUE : FALSE;
   }
-  if (!question.autoConfigUrl.empty()) {
-    ways[count].dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
-    ways[count++].lpszAutoConfigUrl = question.autoConfigUrl.c_str();
-  }
-  for (size_t i = 0; i < count; ++i) {
-    WINHTTP_PROXY_INFO info{};
-    const BOOL found = winhttp.getProxyForUrl(session.get(), question.url.c_str(), &ways[i], &info);
-    // The strings are the caller's to free, whatever the answer.
-    const handles::unique_global_string servers(info.lpszProxy);
-    const handles::unique_global_string bypass(info.lpszProxyBypass);
-    if (!found) continue;
-    if (info.dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY) return checks::Proxy{};  // DIRECT
-    return checks::Proxy{textOf(servers), textOf(bypass)};
-  }
-  return std::nullopt;
+  WINHTTP_PROXY_INFO info{};
+  const BOOL found = winhttp.getProxyForUrl(session.get(), question.url.c_str(), &options, &info);
+  const DWORD error = found ? ERROR_SUCCESS : GetLastError();
+  // The strings are the caller's to free, whatever the answer.
+  const handles::unique_global_string servers(info.lpszProxy);
+  const handles::unique_global_string bypass(info.lpszProxyBypass);
+  if (!found) return {error == ERROR_WINHTTP_LOGIN_FAILURE ? Outcome::LogOnRequired : Outcome::NoAnswer, {}};
+  if (info.dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY) return {Outcome::Answered, {}};  // DIRECT
+  return {Outcome::Answered, {textOf(servers), textOf(bypass)}};
 }
 
 DWORD WINAPI answerInBackground(void* parameter) noexcept {
@@ -131,6 +130,23 @@ DWORD WINAPI answerInBackground(void* parameter) noexcept {
   question->answered.store(true, std::memory_order_release);
   return 0;
 }
+
+// The run's share of a question, and the thread that answers it. The thread goes on when this
+// goes; its handle does not.
+class BackgroundAnswer final : public checks::PendingAnswer {
+ public:
+  BackgroundAnswer(QuestionRef question, handles::unique_handle worker)
+      : question_(std::move(question)), worker_(std::move(worker)) {}
+
+  std::optional<checks::ScriptAnswer> answer() override {
+    if (!question_->answered.load(std::memory_order_acquire)) return std::nullopt;
+    return question_->answer;
+  }
+
+ private:
+  QuestionRef question_;
+  handles::unique_handle worker_;
+};
 
 }  // namespace
 
@@ -148,18 +164,16 @@ std::optional<checks::UserProxySettings> WinHttpProxyLookup::userSettings() {
                                    {textOf(servers), textOf(bypass)}};
 }
 
-std::optional<checks::Proxy> WinHttpProxyLookup::askScript(rt::TextView url, const checks::UserProxySettings& settings,
-                                                           std::chrono::milliseconds limit) {
-  const QuestionRef question(new ScriptQuestion(url, settings, static_cast<DWORD>(limit.count())));
-  if (!question->winhttp.canAskScript()) return std::nullopt;
-  question->hold();  // the thread's share
-  const handles::unique_handle worker(CreateThread(nullptr, 0, &answerInBackground, question.get(), 0, nullptr));
+std::unique_ptr<checks::PendingAnswer> WinHttpProxyLookup::ask(const checks::ScriptQuestion& question) {
+  QuestionRef shared(new ScriptQuestion(question));
+  if (!shared->winhttp.canAskScript()) return nullptr;
+  shared->hold();  // the thread's share
+  handles::unique_handle worker(CreateThread(nullptr, 0, &answerInBackground, shared.get(), 0, nullptr));
   if (!worker) {
-    question->release();
-    return std::nullopt;
+    shared->release();
+    return nullptr;
   }
-  if (!wait_.waitUntil([&] { return question->answered.load(std::memory_order_acquire); }, limit)) return std::nullopt;
-  return question->answer;
+  return std::make_unique<BackgroundAnswer>(std::move(shared), std::move(worker));
 }
 
 }  // namespace win32

@@ -9,17 +9,11 @@ namespace win32 {
 
 class WinHttpProxyLookup final : public checks::ProxyLookup {
  public:
-  // `wait` keeps the thread's messages flowing while a script is asked.
-  explicit WinHttpProxyLookup(checks::RequestWait& wait) : wait_(wait) {}
-
   std::optional<checks::UserProxySettings> userSettings() override;
-  // Runs on a thread of its own, since neither finding nor running a script has a time limit of
-  // its own: the run waits for it until `limit`, and after that leaves it to end by itself.
-  std::optional<checks::Proxy> askScript(rt::TextView url, const checks::UserProxySettings& settings,
-                                         std::chrono::milliseconds limit) override;
-
- private:
-  checks::RequestWait& wait_;
+  // Each question runs on a thread of its own, since neither finding nor running a script has
+  // a time limit of its own: the run waits for it as long as it chooses, and after that leaves
+  // it to end by itself.
+  std::unique_ptr<checks::PendingAnswer> ask(const checks::ScriptQuestion& question) override;
 };
 
 }  // namespace win32

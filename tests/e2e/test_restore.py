@@ -3,12 +3,14 @@ what the error-report component is told."""
 
 import contextlib
 import dataclasses
+import os
+import pathlib
 import time
 
 import pytest
 
 from winekit.registry import PERIZON, TESSARO, Value
-from winekit.servers import ConnectivityPage
+from winekit.servers import ConnectivityPage, NameServer
 from winekit.utility import APP_TITLE
 from winekit.wine import windows_path
 
@@ -336,6 +338,51 @@ def test_a_proxy_script_that_never_answers_holds_the_run_10_seconds_at_most(star
         script.stop()
     assert script.requests == ["GET /proxy.pac HTTP/1.1"]
     assert reports(utility) == []
+
+
+WPAD = ("127.0.0.44", 80)  # where the name server says wpad.ufficio.test is
+
+
+def private_name_server():
+    """Skips the case unless scripts/probe-network's private network, whose resolver asks only
+    127.0.0.1, holds it."""
+    resolver = pathlib.Path("/etc/resolv.conf")
+    if (os.environ.get("PATCH_PROBE_NETWORK") != "private" or not resolver.exists() or
+            resolver.read_text().split() != ["nameserver", "127.0.0.1"]):
+        pytest.skip("needs scripts/probe-network's private network, whose only name server is 127.0.0.1: "
+                    f"{os.environ.get('PATCH_PROBE_NETWORK', 'not in it')}")
+
+
+def test_the_page_is_asked_for_while_discovery_still_waits_for_its_script(start_utility, registry, connected,
+                                                                         report_component):
+    # Windows' default settings: automatic detection and nothing else (Wine answers so when
+    # there are no settings). Discovery finds wpad.ufficio.test through the name server, whose
+    # server takes the script request and answers nothing; it lets the request go once the
+    # connectivity page has been asked for, or 8 seconds after it came. Had the run waited for
+    # discovery (10 seconds at most), the page would be asked for only after that.
+    private_name_server()
+    registry.prepare(both_needed(), FULL_KEYS)
+    wpad = ConnectivityPage(WPAD, silent_for=8, until=lambda: bool(connected.requests))
+    names = NameServer(WPAD[0])
+    try:
+        utility = start_utility()
+        assert utility.run_restore() == BOTH_RESTORED
+        # Discovery may reach its server only after the lines are in.
+        deadline = time.monotonic() + 20
+        while not wpad.requests and time.monotonic() < deadline:
+            time.sleep(0.1)
+        assert ("wpad.ufficio.test", 1) in names.questions, names.questions
+        assert wpad.requests == ["GET /wpad.dat HTTP/1.1"]
+        assert wpad.let_go == wpad.requests, "the page was asked for only once discovery had ended"
+        # A discovery still under way does not keep the utility from ending.
+        utility.click_chiudi()
+        assert utility.wait_exit() == 0
+    finally:
+        names.stop()
+        wpad.stop()
+    assert registry.settings() == BOTH_WRITTEN
+    assert reports(utility) == []
+    assert connected.requests == ["GET /controlloconnessione HTTP/1.1"]
 
 
 # --- failures handed to the error-report component

@@ -45,18 +45,36 @@ class ChecksTest : public ::testing::Test {
  protected:
   ChecksTest() { serveConnectivityPage(Variant(u"ok")); }
 
-  // The request object answers `responseText` with `page`; a failing `send` when `sendFails`.
-  // It is complete at the `completeAtPoll`th question, never when that is 0. Its setProxy fails
-  // with `setProxyFails` when that is set, as Wine's object, which has none, fails with 438.
-  void serveConnectivityPage(Variant page, int32_t sendFails = 0, int completeAtPoll = 1, int32_t setProxyFails = 0) {
+  // What the connectivity page does for one request object: answers `responseText` with
+  // `text`; a failing `send` when `sendFails`; complete at the `completeAtPoll`th question,
+  // never when that is 0.
+  struct Page {
+    Variant text;
+    int32_t sendFails = 0;
+    int completeAtPoll = 1;
+  };
+  // Each request object opened in turn gets the next of `pages`, the last one those after it.
+  // Their setProxy fails with `setProxyFails` when that is set, as Wine's object, which has
+  // none, fails with 438.
+  void servePages(std::vector<Page> pages, int32_t setProxyFails = 0) {
+    auto opened = std::make_shared<size_t>(0);
     auto polls = std::make_shared<int>(0);
     automation.registerClass(checks::kServerXmlHttp60, [=](const fakes::RecordedCall& call, auto&) {
-      if (call.member == u"send" && sendFails != 0) throw rt::RuntimeError({sendFails, u"", u"msxml6.dll", u"", 0});
+      if (call.member == u"open") {
+        ++*opened;
+        *polls = 0;
+      }
+      const Page& page = pages[std::min(*opened, pages.size()) - 1];
+      if (call.member == u"send" && page.sendFails != 0)
+        throw rt::RuntimeError({page.sendFails, u"", u"msxml6.dll", u"", 0});
       if (call.member == u"setProxy" && setProxyFails != 0) rt::raise(setProxyFails);
-      if (call.member == u"readyState") return Variant(int32_t{++*polls == completeAtPoll ? 4 : 3});
-      if (call.member == u"responseText") return page;
+      if (call.member == u"readyState") return Variant(int32_t{++*polls == page.completeAtPoll ? 4 : 3});
+      if (call.member == u"responseText") return page.text;
       return Variant();
     });
+  }
+  void serveConnectivityPage(Variant page, int32_t sendFails = 0, int completeAtPoll = 1) {
+    servePages({{std::move(page), sendFails, completeAtPoll}});
   }
   bool aborted() const {
     const auto calls = automation.callsOn(checks::kServerXmlHttp60);
@@ -128,60 +146,152 @@ TEST_F(ChecksTest, TheRequestIsAGetWithTenSecondPhasesAndAFortySecondDeadline) {
   EXPECT_EQ(wait.limits, std::vector<std::chrono::milliseconds>{std::chrono::seconds(40)});
 }
 
+// Which proxy each request for the page is handed, which proxy scripts are asked and how long
+// each is waited for. The clock moves only in waits: 2 s for each question to the page that
+// finds it incomplete, a wait's whole limit when it runs out.
 TEST_F(ChecksTest, ThePageIsAskedForThroughTheProxyTheUsersWindowsUsesForTheWeb) {
   using checks::Proxy;
+  using checks::ScriptSource;
   using checks::UserProxySettings;
+  using Script = fakes::FakeProxyLookup::Script;
+  using Outcome = checks::ScriptAnswer::Outcome;
+  using std::chrono::seconds;
+  constexpr char16_t kPac[] = u"http://wpad.ufficio.example/proxy.pac";
   const Proxy office{u"proxy.ufficio.example:8080", u"<local>;*.ufficio.example"};
-  const Proxy fromScript{u"pac-proxy.example:3128", u""};
+  const UserProxySettings detectionOnly{true, u"", {}};
+  const UserProxySettings script{false, kPac, office};
+  const UserProxySettings detectionAndScript{true, kPac, office};
+  const auto byHand = [](rt::TextView servers, rt::TextView bypass) {
+    return UserProxySettings{false, u"", {rt::Text(servers), rt::Text(bypass)}};
+  };
+  const Script nothingFound{};
+  const Script silent{{}, 0};
+  const Script direct{{Outcome::Answered, {}}};
+  const Script pacProxy{{Outcome::Answered, {u"pac-proxy.example:3128;riserva.example:3128", u""}}};
+  const Script wpadProxy{{Outcome::Answered, {u"wpad-proxy.example:8080", u""}}};
+  const Script logOnAsked{{Outcome::LogOnRequired, {}}};
+  const Page ok{Variant(u"ok")}, unreachable{Variant(u""), kCannotConnect}, endless{Variant(u"ok"), 0, 0};
+  const Page firewall{Variant(u"Accesso negato")}, lateFirewall{Variant(u"Accesso negato"), 0, 3};
+  constexpr char16_t kHand[] = u"proxy.ufficio.example:8080", kPacProxy[] = u"pac-proxy.example:3128";
   struct Case {
-    const char* name;
-    std::optional<UserProxySettings> settings;
-    std::optional<Proxy> scriptAnswer;
-    int32_t setProxyFails;
-    std::optional<Proxy> handedOn;  // setProxy(2, servers, bypass); none: no setProxy call
-    bool scriptAsked;
+    const char* name = "";
+    std::optional<UserProxySettings> settings = {};
+    Script discovery = {};
+    Script configured = {};
+    Script configuredLoggedOn = {};
+    std::vector<Page> pages = {Page{Variant(u"ok")}};  // for each request object opened in turn
+    const char16_t* site = u"http://www.okran.example";
+    int32_t setProxyFails = 0;
+    std::vector<std::optional<rt::Text>> sent = {};         // each request sent: the proxy it was handed
+    std::vector<std::pair<ScriptSource, bool>> asked = {};  // each script asked: where, with the logon
+    std::vector<std::chrono::milliseconds> waits = {};      // each wait: its limit
+    bool pageDecides = true;
   };
+  const auto D = ScriptSource::Discovery, C = ScriptSource::ConfiguredAddress;
+  const std::optional<rt::Text> none;
   const Case cases[] = {
-      {"settings unreadable", std::nullopt, std::nullopt, 0, std::nullopt, false},
-      {"no proxy", UserProxySettings{}, std::nullopt, 0, std::nullopt, false},
-      {"a proxy set by hand", UserProxySettings{false, u"", office}, std::nullopt, 0, office, false},
-      {"a script that names a proxy", UserProxySettings{false, u"http://wpad.ufficio.example/proxy.pac", office},
-       fromScript, 0, fromScript, true},
-      {"automatic detection, DIRECT", UserProxySettings{true, u"", office}, Proxy{}, 0, std::nullopt, true},
-      {"no script found: the proxy set by hand", UserProxySettings{true, u"", office}, std::nullopt, 0, office, true},
-      {"no script found, nothing set by hand", UserProxySettings{true, u"", {}}, std::nullopt, 0, std::nullopt, true},
-      {"a request object without setProxy", UserProxySettings{false, u"", office}, std::nullopt,
-       rt::kMemberNotSupported, office, false},
+      {.name = "settings unreadable", .sent = {none}, .waits = {seconds(40)}},
+      {.name = "no proxy", .settings = UserProxySettings{}, .sent = {none}, .waits = {seconds(40)}},
+      {.name = "a proxy set by hand", .settings = byHand(office.servers, office.bypass), .sent = {kHand},
+       .waits = {seconds(40)}},
+      {.name = "by hand, one per scheme: the http entry",
+       .settings = byHand(u"ftp=c.example:21;HTTP=a.example:80;https=b.example:443;socks=d.example:1080", u""),
+       .sent = {u"a.example:80"}, .waits = {seconds(40)}},
+      {.name = "by hand, one per scheme without http: direct",
+       .settings = byHand(u"https=b.example:443;socks=d.example:1080", u""), .sent = {none}, .waits = {seconds(40)}},
+      {.name = "by hand, an entry without a scheme serves http",
+       .settings = byHand(u"https=b.example:443  tutti.example:3128", u""), .sent = {u"tutti.example:3128"},
+       .waits = {seconds(40)}},
+      {.name = "bypassed: a leading *, whatever the case", .settings = byHand(office.servers, u"<local>; *.OKRAN.Example"),
+       .sent = {none}, .waits = {seconds(40)}},
+      {.name = "bypassed: <local>, a name without a dot", .settings = byHand(office.servers, office.bypass),
+       .site = u"http://okran", .sent = {none}, .waits = {seconds(40)}},
+      {.name = "bypassed: 10.* as WinINet reads it", .settings = byHand(office.servers, u"192.168.*;10.*"),
+       .site = u"http://10.1.2.3:8001", .sent = {none}, .waits = {seconds(40)}},
+      {.name = "by hand, refused by a request object without setProxy", .settings = byHand(office.servers, u""),
+       .setProxyFails = rt::kMemberNotSupported, .sent = {kHand}, .waits = {seconds(40)}},
+      // Automatic detection alone: the page is asked for at once, and discovery is waited for
+      // only once the page has not answered "ok" directly.
+      {.name = "detection alone: direct at once, discovery never waited for", .settings = detectionOnly,
+       .discovery = silent, .sent = {none}, .asked = {{D, false}}, .waits = {seconds(40)}},
+      {.name = "detection alone, no way out direct: once more through the first proxy discovery finds",
+       .settings = detectionOnly, .discovery = pacProxy, .pages = {unreachable, ok}, .sent = {none, kPacProxy},
+       .asked = {{D, false}}, .waits = {seconds(10), seconds(40)}},
+      {.name = "detection alone, a firewall's page direct: once more through the proxy", .settings = detectionOnly,
+       .discovery = pacProxy, .pages = {firewall, ok}, .sent = {none, kPacProxy}, .asked = {{D, false}},
+       .waits = {seconds(40), seconds(10), seconds(40)}},
+      {.name = "detection alone, discovery says DIRECT: the connection tests decide", .settings = detectionOnly,
+       .discovery = direct, .pages = {unreachable}, .sent = {none}, .asked = {{D, false}}, .waits = {seconds(10)},
+       .pageDecides = false},
+      {.name = "detection alone, discovery silent: waited for until 10 s after the start", .settings = detectionOnly,
+       .discovery = silent, .pages = {lateFirewall}, .sent = {none}, .asked = {{D, false}},
+       .waits = {seconds(40), seconds(6)}, .pageDecides = false},
+      {.name = "detection alone, the page cut off at its deadline: no time for a second request",
+       .settings = detectionOnly, .discovery = pacProxy, .pages = {endless}, .sent = {none}, .asked = {{D, false}},
+       .waits = {seconds(40)}, .pageDecides = false},
+      {.name = "detection alone, discovery's server asks for a logon: never offered it", .settings = detectionOnly,
+       .discovery = logOnAsked, .pages = {unreachable}, .sent = {none}, .asked = {{D, false}},
+       .waits = {seconds(10)}, .pageDecides = false},
+      {.name = "detection alone, a request object without setProxy: no second request", .settings = detectionOnly,
+       .discovery = pacProxy, .pages = {unreachable, ok}, .setProxyFails = rt::kMemberNotSupported, .sent = {none},
+       .asked = {{D, false}}, .waits = {seconds(10)}, .pageDecides = false},
+      // A proxy script's address, or a proxy by hand beside detection: decided before the page.
+      {.name = "a configured script, asked without the user's logon", .settings = script, .configured = pacProxy,
+       .sent = {kPacProxy}, .asked = {{C, false}}, .waits = {seconds(10), seconds(40)}},
+      {.name = "a configured script whose server asks for a logon: asked again with it", .settings = script,
+       .configured = logOnAsked, .configuredLoggedOn = pacProxy, .sent = {kPacProxy},
+       .asked = {{C, false}, {C, true}}, .waits = {seconds(10), seconds(10), seconds(40)}},
+      {.name = "a configured script that says DIRECT", .settings = script, .configured = direct, .sent = {none},
+       .asked = {{C, false}}, .waits = {seconds(10), seconds(40)}},
+      {.name = "detection and a configured script: detection first", .settings = detectionAndScript,
+       .discovery = wpadProxy, .configured = pacProxy, .sent = {u"wpad-proxy.example:8080"},
+       .asked = {{D, false}, {C, false}}, .waits = {seconds(10), seconds(40)}},
+      {.name = "detection that uses up its 10 s: the configured script still decides", .settings = detectionAndScript,
+       .discovery = silent, .configured = pacProxy, .sent = {kPacProxy}, .asked = {{D, false}, {C, false}},
+       .waits = {seconds(10), seconds(0), seconds(40)}},
+      {.name = "no script found: the proxy set by hand", .settings = detectionAndScript, .discovery = nothingFound,
+       .configured = nothingFound, .sent = {kHand}, .asked = {{D, false}, {C, false}},
+       .waits = {seconds(10), seconds(10), seconds(40)}},
+      {.name = "detection and a proxy by hand: detection decides first", .settings = UserProxySettings{true, u"", office},
+       .discovery = direct, .sent = {none}, .asked = {{D, false}}, .waits = {seconds(10), seconds(40)}},
   };
+  wait.pollTakes = seconds(2);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     automation.calls.clear();
-    serveConnectivityPage(Variant(u"ok"), 0, 1, c.setProxyFails);
+    servePages(c.pages, c.setProxyFails);
     proxies.settings = c.settings;
-    proxies.scriptAnswer = c.scriptAnswer;
+    proxies.discovery = c.discovery;
+    proxies.configured = c.configured;
+    proxies.configuredLoggedOn = c.configuredLoggedOn;
     proxies.asked.clear();
-    EXPECT_EQ(checks.ControllaConnessioneInternet(), -1) << "the page decided";
-    EXPECT_TRUE(connection.asked.empty());
+    wait.limits.clear();
+    wait.clock = {};
+    connection.asked.clear();
+    connection.reachable = {c.site};
+    checks::EnvironmentChecks probes{module, automation, connection, wait, proxies, {c.site, kSearch}};
+    EXPECT_EQ(probes.ControllaConnessioneInternet(), -1);
+    EXPECT_EQ(connection.asked.empty(), c.pageDecides);
 
-    std::vector<fakes::RecordedCall> calls = automation.callsOn(checks::kServerXmlHttp60);
-    const auto setProxy = std::find_if(calls.begin(), calls.end(), [](const auto& call) { return call.member == u"setProxy"; });
-    const auto send = std::find_if(calls.begin(), calls.end(), [](const auto& call) { return call.member == u"send"; });
-    ASSERT_NE(send, calls.end());
-    if (!c.handedOn) {
-      EXPECT_EQ(setProxy, calls.end());
-    } else {
-      ASSERT_NE(setProxy, calls.end());
-      EXPECT_LT(setProxy, send);
-      EXPECT_EQ(setProxy->arguments[0], Variant(int32_t{2}));
-      EXPECT_EQ(setProxy->arguments[1], Variant(c.handedOn->servers));
-      EXPECT_EQ(setProxy->omitted[2], c.handedOn->bypass.empty()) << "no bypass list: none passed";
-      EXPECT_EQ(setProxy->arguments[2], c.handedOn->bypass.empty() ? Variant() : Variant(c.handedOn->bypass));
+    std::vector<std::optional<rt::Text>> sent;
+    std::optional<rt::Text> handed;
+    for (const fakes::RecordedCall& call : automation.callsOn(checks::kServerXmlHttp60)) {
+      if (call.member == u"open") handed.reset();
+      if (call.member == u"send") sent.push_back(handed);
+      if (call.member != u"setProxy") continue;
+      EXPECT_EQ(call.arguments[0], Variant(int32_t{2}));
+      EXPECT_EQ(call.omitted, (std::vector<bool>{false, false, true})) << "never a bypass list";
+      handed = rt::toText(call.arguments[1]);
     }
-    ASSERT_EQ(proxies.asked.size(), c.scriptAsked ? 1u : 0u);
-    if (c.scriptAsked) {
-      EXPECT_EQ(proxies.asked[0].url, u"http://127.0.0.1:8001/controlloconnessione");
-      EXPECT_EQ(proxies.asked[0].limit, std::chrono::seconds(10));
+    EXPECT_EQ(sent, c.sent);
+    std::vector<std::pair<ScriptSource, bool>> asked;
+    for (const checks::ScriptQuestion& question : proxies.asked) {
+      asked.emplace_back(question.source, question.logOnIfChallenged);
+      EXPECT_EQ(question.url, rt::Text(c.site) + u"/controlloconnessione");
+      EXPECT_EQ(question.scriptAddress, question.source == C ? kPac : u"");
     }
+    EXPECT_EQ(asked, c.asked);
+    EXPECT_EQ(wait.limits, c.waits);
     EXPECT_FALSE(state.failurePending());
   }
   EXPECT_TRUE(reporter.reports.empty());

@@ -9,6 +9,7 @@ probes its real host names on port 80, which scripts/probe-network maps to 127.0
 
 import socket
 import threading
+import time
 
 from .wine import WinekitError, MachineLock
 
@@ -118,6 +119,8 @@ class ConnectivityPage(_Server):
     """The maker's site at address (host, port), serving every GET with the given status and body.
 
     silent_for   accept, answer nothing, close the connection that many seconds later
+    until        with silent_for: close it as soon as this function answers true; the requests
+                 so let go early are in `let_go`
     answer_once  stop listening once the first request came in (the forced connection test
                  to this address then fails, so the other address decides)
     never_ends   (size, seconds): a chunked body that starts with `body` and never ends, one
@@ -125,10 +128,13 @@ class ConnectivityPage(_Server):
                  may send; it stops when the client goes or the server is stopped
     """
 
-    def __init__(self, address, body="ok", status=200, silent_for=None, answer_once=False, never_ends=None):
+    def __init__(self, address, body="ok", status=200, silent_for=None, answer_once=False, never_ends=None,
+                 until=None):
         self.body = body.encode("utf-8") if isinstance(body, str) else body
         self.status = status
         self.silent_for = silent_for
+        self.until = until
+        self.let_go = []
         self.answer_once = answer_once
         self.never_ends = never_ends
         self.requests = []
@@ -152,7 +158,14 @@ class ConnectivityPage(_Server):
         if self.answer_once:
             self.stop_listening()
         if self.silent_for is not None:
-            self._stopped.wait(self.silent_for)
+            deadline = time.monotonic() + self.silent_for
+            while not self._stopped.wait(min(0.05, max(deadline - time.monotonic(), 0))):
+                if self.until and self.until():
+                    with self._lock:
+                        self.let_go.append(request_line)
+                    return
+                if time.monotonic() >= deadline:
+                    return
             return
         reason = {200: "OK", 404: "Not Found", 500: "Internal Server Error"}.get(self.status, "Status")
         if self.never_ends:
@@ -161,3 +174,72 @@ class ConnectivityPage(_Server):
         head = (f"HTTP/1.1 {self.status} {reason}\r\nContent-Type: text/plain; charset=utf-8\r\n"
                 f"Content-Length: {len(self.body)}\r\nConnection: close\r\n\r\n")
         conn.sendall(head.encode("latin-1") + self.body)
+
+
+class NameServer:
+    """A name server on 127.0.0.1:53 (UDP) that gives `address` for every name that begins with
+    "wpad." and says that no other name exists: Windows' and Wine's proxy discovery ask DNS for
+    "wpad." and the PC's DNS domain, never the hosts file. Only inside scripts/probe-network's
+    private network, whose resolver names 127.0.0.1 alone, does anybody ask it."""
+
+    ADDRESS = ("127.0.0.1", 53)
+
+    def __init__(self, address):
+        self.answer = socket.inet_aton(address)
+        self.questions = []
+        self._lock = threading.Lock()
+        self._address_lock = probe_lock(self.ADDRESS)
+        self._address_lock.acquire()
+        self._socket = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        try:
+            self._socket.bind(self.ADDRESS)
+        except OSError as error:
+            self._socket.close()
+            self._address_lock.release()
+            raise WinekitError(f"cannot serve names on 127.0.0.1:53 ({error})") from None
+        self._socket.settimeout(0.1)  # so that the thread sees a stop soon
+        self._stopped = threading.Event()
+        self._thread = threading.Thread(target=self._serve, daemon=True)
+        self._thread.start()
+
+    def _serve(self):
+        while not self._stopped.is_set():
+            try:
+                query, client = self._socket.recvfrom(512)
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            reply = self._reply(query)
+            if reply:
+                self._socket.sendto(reply, client)
+
+    def _reply(self, query):
+        # The header (12 bytes), then one question: its name as labels, its type and class.
+        end, labels = 12, []
+        while end < len(query) and query[end]:
+            labels.append(query[end + 1:end + 1 + query[end]].decode("latin-1").lower())
+            end += 1 + query[end]
+        if len(query) < end + 5:
+            return None
+        question = query[12:end + 5]
+        kind = int.from_bytes(query[end + 1:end + 3], "big")
+        name = ".".join(labels)
+        with self._lock:
+            self.questions.append((name, kind))
+        ours = labels[:1] == ["wpad"]
+        answers = b""
+        if ours and kind == 1:  # A: the address, named by a pointer to the question's name
+            answers = b"\xc0\x0c" + (1).to_bytes(2, "big") + (1).to_bytes(2, "big") + (60).to_bytes(4, "big") + \
+                (4).to_bytes(2, "big") + self.answer
+        flags = 0x8180 if ours else 0x8183  # an answer; for any other name: no such name
+        return (query[:2] + flags.to_bytes(2, "big") + (1).to_bytes(2, "big") +
+                (1 if answers else 0).to_bytes(2, "big") + bytes(4) + question + answers)
+
+    def stop(self):
+        if self._stopped.is_set():
+            return
+        self._stopped.set()
+        self._thread.join(timeout=10)
+        self._socket.close()
+        self._address_lock.release()

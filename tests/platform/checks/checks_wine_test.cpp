@@ -39,7 +39,7 @@ class ChecksWineTest : public ::testing::Test {
   com::ComAutomation automation;
   win32::WininetConnectionTest connection;
   win32::MessageDispatchingWait wait;
-  win32::WinHttpProxyLookup proxies{wait};
+  win32::WinHttpProxyLookup proxies;
   registry::modRegistro module{errors::Protocol{state, reporter}, api, automation};
 };
 

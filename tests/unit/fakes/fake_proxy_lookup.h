@@ -1,7 +1,8 @@
-// The user's proxy settings and a proxy script's answer, as a test sets them; by default the
-// settings cannot be read, so no proxy is used.
+// The user's proxy settings and how each proxy script answers, as a test sets them; by default
+// the settings cannot be read, so no proxy is used.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "checks/environment_checks.h"
@@ -10,20 +11,41 @@ namespace fakes {
 
 class FakeProxyLookup : public checks::ProxyLookup {
  public:
+  // How a script answers: with `answer`, at the `answersAtPoll`th time it is asked whether it
+  // has (never when that is 0).
+  struct Script {
+    checks::ScriptAnswer answer;
+    int answersAtPoll = 1;
+  };
+
   std::optional<checks::UserProxySettings> userSettings() override { return settings; }
-  std::optional<checks::Proxy> askScript(rt::TextView url, const checks::UserProxySettings&,
-                                         std::chrono::milliseconds limit) override {
-    asked.push_back({rt::Text(url), limit});
-    return scriptAnswer;
+  std::unique_ptr<checks::PendingAnswer> ask(const checks::ScriptQuestion& question) override {
+    asked.push_back(question);
+    const Script& script = question.source == checks::ScriptSource::Discovery ? discovery
+                           : question.logOnIfChallenged                      ? configuredLoggedOn
+                                                                             : configured;
+    return std::make_unique<Pending>(script);
   }
 
   std::optional<checks::UserProxySettings> settings;
-  std::optional<checks::Proxy> scriptAnswer;  // none: no script could be found, fetched or run
-  struct Question {
-    rt::Text url;
-    std::chrono::milliseconds limit;
+  Script discovery;           // by default: no script found
+  Script configured;          // the configured address, asked without the user's logon
+  Script configuredLoggedOn;  // and with it
+  std::vector<checks::ScriptQuestion> asked;
+
+ private:
+  class Pending : public checks::PendingAnswer {
+   public:
+    explicit Pending(Script script) : script_(std::move(script)) {}
+    std::optional<checks::ScriptAnswer> answer() override {
+      if (script_.answersAtPoll == 0 || ++polls_ < script_.answersAtPoll) return std::nullopt;
+      return script_.answer;
+    }
+
+   private:
+    Script script_;
+    int polls_ = 0;
   };
-  std::vector<Question> asked;
 };
 
 }  // namespace fakes
