@@ -130,28 +130,50 @@ def test_the_report_of_a_very_long_value_fits_the_screen(start_utility, registry
 
 
 
-def _system_dpi(registry, wine, dpi):
-    # Wine 10 gives a LogPixels written while the server runs to new programs' system DPI only:
-    # their windows and monitors stay at 96 until the server restarts (Wine 8 gave it everywhere
-    # at once). So the server is restarted after each change; at the end, that also ends the
-    # case's TEST.exe.
-    registry.set_system_dpi(dpi)
-    wine.start()
+def _system_dpi(registry, wine, driver, dpi):
+    _serve_dpi(registry, wine, driver, dpi)
     try:
         yield
     finally:
-        registry.set_system_dpi(None)
+        _serve_dpi(registry, wine, driver, None)
+
+
+def _serve_dpi(registry, wine, driver, dpi):
+    """Has Wine serve `dpi` (None: its default, 96) to the programs started from now on, and
+    returns once a program started then sees it on its monitor too; the case's TEST.exe ends.
+
+    Wine 10 gives a LogPixels written while the server runs to new programs' system DPI only:
+    their windows and monitors stay at 96 until the server restarts (Wine 8 gave it everywhere at
+    once). So the server is restarted. Even then the monitors' DPI is the one from before for a
+    while: Wine keeps it with the display devices in the registry, and the new server's desktop
+    process writes it anew only once it has started. A TEST.exe that reads it first is laid out
+    for the old DPI (under load, the 150 % case once got the 96 DPI client area, 812 x 126). So a
+    program is asked until it sees the DPI both for the system and on the monitor."""
+    wanted = dpi or 96
+    seen = None
+    for _ in range(3):
+        registry.set_system_dpi(dpi)
         wine.start()
+        # The desktop process starts with the first program; under emulation or load it takes
+        # seconds, never this long.
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            seen = driver("dpi")
+            if seen["system"] == wanted and seen["monitor"] == wanted:
+                return
+            time.sleep(0.5)
+    pytest.fail(f"Wine does not serve {wanted} DPI: a program started after the server's restart sees "
+                f"{seen['system']} for the system and {seen['monitor']} on the monitor")
 
 
 @pytest.fixture
-def dpi_150_percent(registry, wine):
-    yield from _system_dpi(registry, wine, 144)
+def dpi_150_percent(registry, wine, driver):
+    yield from _system_dpi(registry, wine, driver, 144)
 
 
 @pytest.fixture
-def dpi_200_percent(registry, wine):
-    yield from _system_dpi(registry, wine, 192)
+def dpi_200_percent(registry, wine, driver):
+    yield from _system_dpi(registry, wine, driver, 192)
 
 
 def test_at_150_percent_the_form_is_laid_out_at_that_dpi_inside_the_frame_it_gets(start_utility, dpi_150_percent):

@@ -34,12 +34,15 @@
 //   setting-change  --hwnd H --action N    sends WM_SETTINGCHANGE with wParam N (the SPI_SET...
 //                                          number of the setting that changed); returns once H has
 //                                          handled it
+//   dpi                                    the system DPI and the primary monitor's, as a program
+//                                          started now sees them
 //   query-end-session  --hwnd H            sends WM_QUERYENDSESSION as at logoff, then WM_ENDSESSION
 //                                          with H's answer, as when no other program refused;
 //                                          "may_end" is that answer
 #include <windows.h>
 // needs windows.h first
 #include <sddl.h>
+#include <shellscalingapi.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -767,6 +770,17 @@ std::string queryEndSession(const Options& options) {
   return JsonObject().add("may_end", jsonBool(answer != 0)).str();
 }
 
+// The DPI that the system and the primary monitor have for this program, which is per-monitor
+// aware as TEST.exe is. Wine 10 builds the monitors' DPI anew once its server has restarted,
+// when the desktop process starts: until then a program sees the one from before.
+std::string dpi(const Options&) {
+  UINT x = 0;
+  UINT y = 0;
+  const HRESULT got = GetDpiForMonitor(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), MDT_EFFECTIVE_DPI, &x, &y);
+  if (FAILED(got)) throw std::runtime_error("GetDpiForMonitor failed with " + std::to_string(got));
+  return JsonObject().add("system", jsonNumber(GetDpiForSystem())).add("monitor", jsonNumber(x)).str();
+}
+
 // ---------------------------------------------------------------------------------------------
 
 using Command = std::string (*)(const Options&);
@@ -779,7 +793,7 @@ const std::map<std::wstring, Command>& commands() {
       {L"press", &press},            {L"close", &close},       {L"wait-exit", &waitExit},
       {L"notify", &notify},          {L"windows", &windows},   {L"click-into", &clickIntoControl},
       {L"key-security", &keySecurity}, {L"set-sys-colors", &setSysColors}, {L"setting-change", &settingChange},
-      {L"query-end-session", &queryEndSession},
+      {L"query-end-session", &queryEndSession}, {L"dpi", &dpi},
   };
   return table;
 }
