@@ -372,7 +372,10 @@ def test_the_page_is_asked_for_while_discovery_still_waits_for_its_script(start_
         while not wpad.requests and time.monotonic() < deadline:
             time.sleep(0.1)
         assert ("wpad.ufficio.test", 1) in names.questions, names.questions
-        assert wpad.requests == ["GET /wpad.dat HTTP/1.1"]
+        # Wine may fetch the script a second time once the first request was dropped unanswered
+        # (seen once in a whole suite under Wine 10, never in eight runs of this case alone); a
+        # second request is let go at once too.
+        assert wpad.requests and set(wpad.requests) == {"GET /wpad.dat HTTP/1.1"}, wpad.requests
         assert wpad.let_go == wpad.requests, "the page was asked for only once discovery had ended"
         # A discovery still under way does not keep the utility from ending.
         utility.click_chiudi()
