@@ -8,6 +8,7 @@ needs is written, all in one regedit run.
 
 import dataclasses
 import re
+import time
 
 from .wine import WinekitError, windows_path
 
@@ -145,7 +146,15 @@ class Registry:
         self.last_failure = None
 
     def _regedit(self, *args):
-        return self._wine.run(["regedit", *args])
+        # Wine's regedit ends with 0 whatever happens, so any other code means it was ended
+        # from outside before it did its work (seen once, just after the server's restart).
+        # Every import and export here gives the same result when done again.
+        for attempt in range(3):
+            result = self._wine.run(["regedit", *args])
+            if result.returncode == 0:
+                break
+            time.sleep(0.5 * (attempt + 1))
+        return result
 
     def prepare(self, installer=None, configuration=(), settings=None):
         """Resets the keys the utility touches, then writes:
@@ -172,7 +181,7 @@ class Registry:
         path.write_bytes(b"\xff\xfe" + _reg_file_text(sections).encode("utf-16-le"))
         result = self._regedit("/S", windows_path(path))
         if result.returncode != 0:
-            raise WinekitError(f"regedit could not import the seed: {result.output}")
+            raise WinekitError(f"regedit could not import the seed (exit {result.returncode:#x}): {result.output}")
         self.prepared = True
 
     def _import(self, name, sections, what):
@@ -180,7 +189,7 @@ class Registry:
         path.write_bytes(b"\xff\xfe" + _reg_file_text(sections).encode("utf-16-le"))
         result = self._regedit("/S", windows_path(path))
         if result.returncode != 0:
-            raise WinekitError(f"regedit could not {what}: {result.output}")
+            raise WinekitError(f"regedit could not {what} (exit {result.returncode:#x}): {result.output}")
 
     def set_system_dpi(self, dpi):
         """The DPI Wine gives the programs started from now on; None gives back its default (96)."""
