@@ -8,7 +8,6 @@ needs is written, all in one regedit run.
 
 import dataclasses
 import re
-import time
 
 from .wine import WinekitError, windows_path
 
@@ -149,12 +148,7 @@ class Registry:
         # Wine's regedit ends with 0 whatever happens, so any other code means it was ended
         # from outside before it did its work (seen once, just after the server's restart).
         # Every import and export here gives the same result when done again.
-        for attempt in range(3):
-            result = self._wine.run(["regedit", *args])
-            if result.returncode == 0:
-                break
-            time.sleep(0.5 * (attempt + 1))
-        return result
+        return self._wine.run(["regedit", *args], never_ran=lambda result: result.returncode != 0)
 
     def prepare(self, installer=None, configuration=(), settings=None):
         """Resets the keys the utility touches, then writes:
@@ -176,16 +170,12 @@ class Registry:
         for product, values in (settings or {}).items():
             sections.append("\r\n".join([f"[{product.settings_key}]"] +
                                         [_reg_line(n, d) for n, d in values.items()]))
-        path = self._scratch / "seed.reg"
-        # regedit reads UTF-16 files whole, so any path or name survives intact.
-        path.write_bytes(b"\xff\xfe" + _reg_file_text(sections).encode("utf-16-le"))
-        result = self._regedit("/S", windows_path(path))
-        if result.returncode != 0:
-            raise WinekitError(f"regedit could not import the seed (exit {result.returncode:#x}): {result.output}")
+        self._import("seed.reg", sections, "import the seed")
         self.prepared = True
 
     def _import(self, name, sections, what):
         path = self._scratch / name
+        # regedit reads UTF-16 files whole, so any path or name survives intact.
         path.write_bytes(b"\xff\xfe" + _reg_file_text(sections).encode("utf-16-le"))
         result = self._regedit("/S", windows_path(path))
         if result.returncode != 0:

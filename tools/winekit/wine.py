@@ -206,16 +206,16 @@ class WineSession:
         subprocess.run([WINESERVER, "-k"], env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
-    def run(self, args, timeout=60):
+    def run(self, args, timeout=60, never_ran=lambda result: False):
         """Runs a program to its end; its output (stdout and stderr) comes back as text.
 
         A program named without a path (regedit, regsvr32) is started by Wine's start.exe, which
         now and then fails to create the process and says so; the program never ran, so it is
-        started again, up to two more times.
+        started again, up to two more times. So it is when `never_ran` says so of what it gave.
         """
         for attempt in range(3):
             result = self._run_once(args, timeout)
-            if LAUNCH_FAILURE not in result.output:
+            if LAUNCH_FAILURE not in result.output and not never_ran(result):
                 break
             time.sleep(0.5 * (attempt + 1))
         return result
